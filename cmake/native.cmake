@@ -1,0 +1,18 @@
+# Native (Linux or any host) build: the portable core and its unit tests,
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+option(QX_SANITIZE "Build the core and its tests with ASan and UBSan" ON)
+if(QX_SANITIZE AND NOT MSVC)
+  set(QX_SAN_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_compile_options(qxcore PUBLIC ${QX_SAN_FLAGS})
+  target_link_options(qxcore PUBLIC ${QX_SAN_FLAGS})
+endif()
+if(NOT MSVC)
+  target_compile_options(qxcore PRIVATE -Wall -Wextra -Werror=return-type)
+endif()
+
+find_package(GTest REQUIRED)
+file(GLOB_RECURSE QX_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+add_executable(qx_unit_tests ${QX_UNIT_TESTS})
+target_include_directories(qx_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+target_link_libraries(qx_unit_tests PRIVATE qxcore GTest::gtest GTest::gtest_main GTest::gmock)
+add_test(NAME unit_tests COMMAND qx_unit_tests --gtest_brief=1)

@@ -1,0 +1,65 @@
+# Windows build: the Win32 platform layer, QXUpdate.exe, and the tests that
+# need real Win32 (run under Wine when cross-compiling).
+enable_language(RC)
+
+if(MINGW)
+  # No DLL beyond Windows' own: the C and C++ runtimes are linked in.
+  set(QX_STATIC_LINK -static -static-libgcc -static-libstdc++)
+  target_compile_options(qxcore PRIVATE -Wall -Wextra)
+endif()
+target_compile_definitions(qxcore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+add_library(qxwin STATIC ${QX_WIN_SOURCES})
+target_include_directories(qxwin PUBLIC ${CMAKE_SOURCE_DIR}/res)
+target_link_libraries(qxwin PUBLIC qxcore ole32 oleaut32 uuid comctl32 advapi32 shell32 user32 gdi32 version)
+
+configure_file(res/QXUpdate.rc.in ${QX_GENERATED_DIR}/QXUpdate.rc @ONLY)
+configure_file(res/QXUpdate.manifest ${QX_GENERATED_DIR}/QXUpdate.manifest COPYONLY)
+add_executable(QXUpdate WIN32 src/app/main_win.cpp ${QX_GENERATED_DIR}/QXUpdate.rc)
+target_include_directories(QXUpdate PRIVATE ${CMAKE_SOURCE_DIR}/res)
+set_source_files_properties(${QX_GENERATED_DIR}/QXUpdate.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QXUpdate.ico;${QX_GENERATED_DIR}/QXUpdate.manifest")
+target_link_libraries(QXUpdate PRIVATE qxwin)
+if(MINGW)
+  target_link_options(QXUpdate PRIVATE ${QX_STATIC_LINK} -municode -mwindows)
+elseif(MSVC)
+  target_link_options(QXUpdate PRIVATE /MANIFEST:NO)
+  set_property(TARGET QXUpdate PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
+endif()
+# The configuration trailer: the program file must end in 32 bytes that
+# nothing else uses, NUL until a deployer writes the server address there.
+add_custom_command(TARGET QXUpdate POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:QXUpdate>
+          -DTRAILER=${CMAKE_SOURCE_DIR}/res/trailer32.bin
+          -P ${CMAKE_SOURCE_DIR}/cmake/append_trailer.cmake
+  VERBATIM)
+
+# GoogleTest built from source for the Windows target.
+set(QX_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree")
+if(EXISTS ${QX_GTEST_SOURCE_DIR}/CMakeLists.txt)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${QX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+  file(GLOB_RECURSE QX_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
+  add_executable(qx_win32_tests ${QX_WIN32_TESTS})
+  target_include_directories(qx_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32)
+  target_link_libraries(qx_win32_tests PRIVATE qxwin gtest gmock gtest_main)
+  if(MINGW)
+    target_link_options(qx_win32_tests PRIVATE ${QX_STATIC_LINK})
+  endif()
+  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1)
+endif()
+
+# The end-to-end driver: finds the updater's windows and reports on them.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/driver/qxdriver.cpp)
+  add_executable(qxdriver tests/e2e/driver/qxdriver.cpp)
+  target_compile_definitions(qxdriver PRIVATE UNICODE _UNICODE)
+  target_link_libraries(qxdriver PRIVATE user32)
+  if(MINGW)
+    target_link_options(qxdriver PRIVATE ${QX_STATIC_LINK} -municode)
+  endif()
+  include(${CMAKE_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
+endif()

@@ -1,0 +1,4 @@
+// Resource identifiers shared by the program and its resource script.
+#pragma once
+
+#define IDI_QXUPDATE 1

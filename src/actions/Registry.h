@@ -1,0 +1,54 @@
+// Registry entries named by one full path: root, key path and value name
+// joined by backslashes ("HKCU\Software\Vendor\Name"). A path ending in a
+// backslash names the key itself.
+//
+// Platform failures (access denied, missing key, unknown root) are never
+// raised: a read gives its default, a write or delete has no effect. Only
+// faults of the text itself raise: a path with too few backslashes (error
+// 5), a "dword:" number out of range or a "hex:" text too long (error 6).
+// Every key opened here is closed before the procedure returns.
+#pragma once
+
+#include "app/frmUpdate.h"
+#include "platform/codepage.h"
+#include "platform/registry.h"
+
+namespace qx {
+
+// The predefined handle for a root name in any letter case ("HKEY_CURRENT_USER"
+// or "HKCU"); 0 for a name that is not a root.
+RegKey GetRootKey(const Text& strRoot);
+
+// Opens the key for reading only and renders one value: a string up to its
+// first NUL, a DWORD as signed decimal text, any other type as empty text.
+// False (and empty text) when the key cannot be opened, the value cannot be
+// read or is longer than 1024 bytes.
+bool QueryRegValue(IRegistryApi& api, const ICodePage& codepage, RegKey hRoot, const Text& strKeyPath,
+                   const Text& strValueName, Text& strOut);
+
+// The value rendered as QueryRegValue does, or strDefault when it cannot be
+// read. A path with fewer than two backslashes raises.
+Text GetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath,
+                 const Text& strDefault);
+Text GetRegValue(const Platform& platform, const Text& strKeyPath, const Text& strDefault);
+
+// Writes a value, creating missing keys. The value text chooses the type:
+// "hex:" pairs of hexadecimal digits (binary), "dword:" a number (32-bit),
+// anything else a string. The value name "@" is the key's default value;
+// an empty value name only makes sure the key exists. A path without any
+// backslash raises. True when the value was written (or the key exists).
+bool SetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath, const Text& strValue);
+bool SetRegValue(const Platform& platform, const Text& strKeyPath, const Text& strValue);
+
+// Deletes the key (path ending in a backslash) or the value. A path whose
+// part after the root has no backslash raises. True when something was
+// deleted.
+bool DeleteRegEntry(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath);
+bool DeleteRegEntry(const Platform& platform, const Text& strKeyPath);
+
+// Script actions. DoRegWrite logs a faulty path or value and returns; a
+// faulty path given to DoRegDelete ends the update session.
+void DoRegWrite(FrmUpdate& form, const Text& strKey, const Text& strValue);
+void DoRegDelete(FrmUpdate& form, const Text& strKey);
+
+}  // namespace qx

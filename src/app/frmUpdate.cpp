@@ -1,0 +1,76 @@
+#include "app/frmUpdate.h"
+
+#include "version.h"
+
+namespace qx {
+
+namespace {
+
+Text Trim(const Text& s) {
+    size_t b = 0;
+    size_t e = s.size();
+    while (b < e && s[b] == u' ') ++b;
+    while (e > b && s[e - 1] == u' ') --e;
+    return s.substr(b, e - b);
+}
+
+Text Decimal(int value) { return FromUtf8(std::to_string(value)); }
+
+}  // namespace
+
+FrmUpdate::FrmUpdate(const Platform& platform) : p_(platform) {}
+
+Text FrmUpdate::AppTitle() { return u"在线升级程序"; }
+
+Text FrmUpdate::GetVersion() {
+    return Decimal(kVersionMajor) + u"." + Decimal(kVersionMinor) + u"." + Decimal(kVersionRevision);
+}
+
+Text FrmUpdate::ProgramBaseName() const {
+    Text path = p_.process.ProgramPath();
+    const size_t slash = path.find_last_of(u"\\/");
+    Text name = slash == Text::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind(u'.');
+    return dot == Text::npos ? name : name.substr(0, dot);
+}
+
+bool FrmUpdate::Form_Load() {
+    if (p_.process.PreviousInstanceRunning()) {
+        p_.ui.MsgBox(AppTitle() + u"程序已经运行！", mb::kOkOnly, AppTitle());
+        return false;
+    }
+    p_.ui.SetCaption(AppTitle() + u"(版本" + GetVersion() + u")");
+    strWorkDir = u"c:\\qxwork\\";
+    strTempDir = strWorkDir + u"temp\\";
+    return true;
+}
+
+void FrmUpdate::Timer1_Timer() {
+    p_.ui.StopStartTimer();
+    CheckStartPara();
+}
+
+void FrmUpdate::CheckStartPara() {
+    try {
+        const Text para = Trim(p_.process.CommandLine());
+        if (para.size() == 32) {
+            // A hand-over tag from another copy of the updater. The hand-over
+            // itself is not wired in yet: the tag is accepted and ignored.
+        }
+        p_.ui.EnableUpdateButton(true);
+    } catch (...) {
+        p_.ui.EnableUpdateButton(true);
+        Err.TakeCurrentException();
+        ErrLog(u"检查启动参数");
+    }
+}
+
+void FrmUpdate::cmdClose_Click() { p_.ui.Close(); }
+
+void FrmUpdate::Form_QueryUnload() { blnQuit = true; }
+
+void FrmUpdate::cmdUpdate_Click() {
+    // The update session is not part of this build yet.
+}
+
+}  // namespace qx

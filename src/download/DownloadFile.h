@@ -1,0 +1,38 @@
+// Fetching one file over HTTP: a HEAD request for the size and time stamp,
+// then ranged GET requests, written to a temporary file beside the target
+// that takes the target's place only once it is complete.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/frmUpdate.h"
+#include "platform/http.h"
+
+namespace qx {
+
+// Size of one GET range.
+constexpr int32_t kDownloadRangeSize = 1048576;
+
+// Fetches strURLFile (a path on the update server such as
+// "/qxupdate/update.inf", or an absolute URL) into strLocalFile (the temp
+// folder and the URL's file name when empty). With blnUpdate, a local file
+// with the server's size and time stamp is kept without a GET. Returns the
+// local path, or empty text after logging why the download failed. On
+// failure the previous target is left as it was.
+Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalFile = u"",
+                  bool blnUpdate = false);
+
+// The first request object that can be created from the candidate names,
+// in their order; none when no candidate can be created. Never raises.
+std::unique_ptr<IHttpRequest> GetXMLHttpObject(FrmUpdate& form);
+
+// Length of the file in bytes; -1 when it cannot be determined or does not
+// fit a signed 32-bit number.
+int32_t FileSize(FrmUpdate& form, const Text& strFile);
+
+// Creates strDir and each missing folder above it; "\" separates levels.
+// Every failure is ignored.
+void MyMkDir(FrmUpdate& form, const Text& strDir);
+
+}  // namespace qx

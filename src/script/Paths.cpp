@@ -1,0 +1,81 @@
+#include "script/Paths.h"
+
+#include "actions/Registry.h"
+#include "config/Trailer.h"
+
+namespace qx {
+
+namespace {
+
+const Text kShellFolders =
+    u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+Text WithBackslash(const Text& folder) {
+    if (!folder.empty() && folder.back() == u'\\') return folder;
+    return folder + u'\\';
+}
+
+// The platform fills a buffer and leaves NULs after the path.
+Text DirectoryFromAnsi(const ICodePage& codepage, const Bytes& ansi) {
+    Text dir = codepage.FromAnsi(ansi);
+    const size_t nul = dir.find(u'\0');
+    if (nul != Text::npos) dir.erase(nul);
+    return WithBackslash(dir);
+}
+
+Text ProgramFolder(const Text& programPath) {
+    const size_t slash = programPath.find_last_of(u"\\/");
+    return WithBackslash(slash == Text::npos ? Text() : programPath.substr(0, slash));
+}
+
+// A folder the registry does not know stays empty, so its macro expands to
+// nothing rather than to a lone backslash.
+Text SharedFolder(const Platform& p, const Text& valueName) {
+    const Text dir = GetRegValue(p, kShellFolders + u"\\" + valueName, Text());
+    return dir.empty() ? dir : WithBackslash(dir);
+}
+
+void ReplaceAll(Text& line, const Text& macro, const Text& value) {
+    size_t at = line.find(macro);
+    while (at != Text::npos) {
+        line.replace(at, macro.size(), value);
+        at = line.find(macro, at + value.size());
+    }
+}
+
+}  // namespace
+
+void InitPaths(FrmUpdate& form) {
+    const Platform& p = form.platform();
+    form.strWinDir = DirectoryFromAnsi(p.codepage, p.process.WindowsDirectoryAnsi());
+    form.strSysDir = DirectoryFromAnsi(p.codepage, p.process.SystemDirectoryAnsi());
+
+    // A stored folder is trusted exactly as the administrator wrote it.
+    form.strAppDir = p.settings.GetSetting(form.ProgramBaseName(), u"System", u"InitDir",
+                                           ProgramFolder(p.process.ProgramPath()));
+
+    // Listing "etc" itself finds the folder even when it is empty; listing
+    // its contents would not.
+    const Text etcDir = form.strSysDir + u"drivers\\etc";
+    const uint32_t anyEntry = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kDirectory;
+    const bool haveEtc = !p.files.List(etcDir, anyEntry).empty();
+    form.strHostsFile = (haveEtc ? etcDir + u"\\" : form.strWinDir) + u"hosts";
+
+    form.strDesktopDir = SharedFolder(p, u"Common Desktop");
+    form.strStartMenuDir = SharedFolder(p, u"Common Start Menu");
+
+    form.strServerURL = u"http://" + GetServerIP(form);
+}
+
+Text ReplaceCommonPath(const FrmUpdate& form, const Text& strLine) {
+    Text line = strLine;
+    ReplaceAll(line, u"$StartMenu\\", form.strStartMenuDir);
+    ReplaceAll(line, u"$Desktop\\", form.strDesktopDir);
+    ReplaceAll(line, u"$WorkDir\\", form.strWorkDir);
+    ReplaceAll(line, u"$TempDir\\", form.strTempDir);
+    ReplaceAll(line, u"$SysDir\\", form.strSysDir);
+    ReplaceAll(line, u"$WinDir\\", form.strWinDir);
+    return line;
+}
+
+}  // namespace qx

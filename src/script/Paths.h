@@ -1,0 +1,20 @@
+// The folders update scripts may name, worked out once at start-up, and the
+// path macros that stand for them in script lines.
+#pragma once
+
+#include "app/frmUpdate.h"
+
+namespace qx {
+
+// Fills strWinDir, strSysDir, strAppDir, strHostsFile, strDesktopDir,
+// strStartMenuDir and strServerURL. Expects strWorkDir and strTempDir to
+// have their start-up values already. Raises what the platform raises.
+void InitPaths(FrmUpdate& form);
+
+// strLine with every "$StartMenu\", "$Desktop\", "$WorkDir\", "$TempDir\",
+// "$SysDir\" and "$WinDir\" replaced by the current folder, in that order
+// and case-sensitively. A folder value holding a later macro is expanded by
+// the later step; an earlier one is left alone.
+Text ReplaceCommonPath(const FrmUpdate& form, const Text& strLine);
+
+}  // namespace qx

@@ -1,0 +1,795 @@
+// qxdriver: looks at and operates the updater's windows from another process,
+// for the end-to-end tests. One command per run; the result is printed on
+// stdout as one JSON object per line, in UTF-8.
+//
+// Chinese texts travel on the command line as hex of their UTF-8 bytes
+// (--caption-hex E59CA8...), because a Wine command line does not carry them
+// reliably; plain ASCII forms (--caption TEXT) exist too.
+//
+// Everything that changes the target is posted, never sent: a button handler
+// may run a whole update session, and SendMessage would block the driver
+// until it ends. Texts of windows in another process are read with
+// GetWindowTextW, which does not need the target's thread; list-box items do,
+// so they are asked for with a time limit and reported as unreadable when the
+// target is busy.
+//
+// Exit codes: 0 done, 1 usage, 2 not found or time limit reached,
+// 3 found but not operable (the button is disabled or hidden).
+
+// Vista and later: QueryFullProcessImageNameW, CompareStringOrdinal.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitNotFound = 2;
+constexpr int kExitRefused = 3;
+
+// How long one cross-process list-box query may take before the target is
+// taken as busy.
+constexpr UINT kQueryTimeoutMs = 1500;
+constexpr DWORD kPollMs = 20;
+
+// ---------------------------------------------------------------- text
+
+std::string ToUtf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr,
+                      nullptr);
+  return s;
+}
+
+std::wstring FromUtf8(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+  return w;
+}
+
+bool HexToText(const std::wstring& hex, std::wstring* out) {
+  if (hex.size() % 2 != 0) return false;
+  std::string bytes;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int v = 0;
+    for (size_t k = i; k < i + 2; ++k) {
+      wchar_t c = hex[k];
+      v <<= 4;
+      if (c >= L'0' && c <= L'9') v |= c - L'0';
+      else if (c >= L'a' && c <= L'f') v |= c - L'a' + 10;
+      else if (c >= L'A' && c <= L'F') v |= c - L'A' + 10;
+      else return false;
+    }
+    bytes.push_back(static_cast<char>(v));
+  }
+  *out = FromUtf8(bytes);
+  return true;
+}
+
+std::string JsonString(const std::wstring& w) {
+  std::string s = ToUtf8(w);
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out += "\"";
+  return out;
+}
+
+std::string HwndText(HWND h) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "\"0x%08lx\"", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(h)));
+  return buf;
+}
+
+std::string Num(long long v) { return std::to_string(v); }
+std::string Bool(bool b) { return b ? "true" : "false"; }
+
+// One line on stdout. A pipe gets the UTF-8 bytes as they are; a console
+// would reinterpret them in its code page, so it gets UTF-16.
+void EmitLine(const std::string& line) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) {
+    std::wstring w = FromUtf8(line + "\n");
+    DWORD written = 0;
+    WriteConsoleW(out, w.data(), static_cast<DWORD>(w.size()), &written, nullptr);
+    return;
+  }
+  std::string data = line + "\n";
+  DWORD written = 0;
+  WriteFile(out, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+}
+
+void EmitError(const std::string& what) {
+  EmitLine("{\"error\":" + JsonString(FromUtf8(what)) + "}");
+}
+
+// ---------------------------------------------------------------- windows
+
+std::wstring WindowText(HWND h) {
+  int len = GetWindowTextLengthW(h);
+  std::wstring s(static_cast<size_t>(len) + 1, L'\0');
+  int got = GetWindowTextW(h, &s[0], len + 1);
+  s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return s;
+}
+
+std::wstring ClassOf(HWND h) {
+  wchar_t buf[256];
+  int n = GetClassNameW(h, buf, 256);
+  return std::wstring(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+std::wstring ImageOf(DWORD pid) {
+  std::wstring path;
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!p) return path;
+  wchar_t buf[MAX_PATH * 2];
+  DWORD n = MAX_PATH * 2;
+  if (QueryFullProcessImageNameW(p, 0, buf, &n)) path.assign(buf, n);
+  CloseHandle(p);
+  return path;
+}
+
+std::wstring BaseName(const std::wstring& path) {
+  size_t cut = path.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+std::string RectJson(const RECT& r) {
+  return "{\"left\":" + Num(r.left) + ",\"top\":" + Num(r.top) + ",\"right\":" + Num(r.right) +
+         ",\"bottom\":" + Num(r.bottom) + "}";
+}
+
+// What selects the window a command works on.
+struct Target {
+  bool has_caption = false;
+  std::wstring caption;
+  std::wstring exe;          // base name of the owning program, any case
+  std::wstring window_class; // exact class name
+  HWND hwnd = nullptr;       // a window named by its handle
+  bool include_hidden = false;
+};
+
+struct TopLevel {
+  HWND hwnd;
+  DWORD pid;
+  std::wstring exe;
+  std::wstring window_class;
+  std::wstring caption;
+  bool visible;
+};
+
+struct EnumCtx {
+  const Target* target;
+  std::vector<TopLevel>* found;
+};
+
+bool Matches(const Target& t, HWND h, TopLevel* info) {
+  info->hwnd = h;
+  info->visible = IsWindowVisible(h) != FALSE;
+  if (!t.include_hidden && !info->visible) return false;
+  info->caption = WindowText(h);
+  if (t.has_caption && info->caption != t.caption) return false;
+  info->window_class = ClassOf(h);
+  if (!t.window_class.empty() && info->window_class != t.window_class) return false;
+  info->pid = 0;
+  GetWindowThreadProcessId(h, &info->pid);
+  info->exe = ImageOf(info->pid);
+  if (!t.exe.empty() && !SameText(BaseName(info->exe), t.exe)) return false;
+  return true;
+}
+
+BOOL CALLBACK CollectTopLevel(HWND h, LPARAM lp) {
+  auto* ctx = reinterpret_cast<EnumCtx*>(lp);
+  TopLevel info{};
+  if (Matches(*ctx->target, h, &info)) ctx->found->push_back(info);
+  return TRUE;
+}
+
+std::vector<TopLevel> FindTopLevel(const Target& t) {
+  std::vector<TopLevel> found;
+  if (t.hwnd) {
+    TopLevel info{};
+    if (IsWindow(t.hwnd) && Matches(t, t.hwnd, &info)) found.push_back(info);
+    return found;
+  }
+  EnumCtx ctx{&t, &found};
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&ctx));
+  return found;
+}
+
+std::string TopLevelJson(const TopLevel& w) {
+  RECT r{};
+  GetWindowRect(w.hwnd, &r);
+  return "{\"hwnd\":" + HwndText(w.hwnd) + ",\"pid\":" + Num(w.pid) + ",\"exe\":" +
+         JsonString(w.exe) + ",\"class\":" + JsonString(w.window_class) + ",\"caption\":" +
+         JsonString(w.caption) + ",\"visible\":" + Bool(w.visible) + ",\"rect\":" + RectJson(r) +
+         "}";
+}
+
+struct Child {
+  HWND hwnd;
+  std::wstring window_class;
+  std::wstring text;
+  int id;
+  bool visible;
+  bool enabled;
+  RECT rect;  // in the client coordinates of the top-level window
+};
+
+struct ChildCtx {
+  HWND top;
+  std::vector<Child>* children;
+};
+
+BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
+  auto* ctx = reinterpret_cast<ChildCtx*>(lp);
+  Child c{};
+  c.hwnd = h;
+  c.window_class = ClassOf(h);
+  c.text = WindowText(h);
+  c.id = GetDlgCtrlID(h);
+  c.visible = IsWindowVisible(h) != FALSE;
+  c.enabled = IsWindowEnabled(h) != FALSE;
+  GetWindowRect(h, &c.rect);
+  MapWindowPoints(HWND_DESKTOP, ctx->top, reinterpret_cast<POINT*>(&c.rect), 2);
+  ctx->children->push_back(c);
+  return TRUE;
+}
+
+std::vector<Child> ChildrenOf(HWND top) {
+  std::vector<Child> children;
+  ChildCtx ctx{top, &children};
+  EnumChildWindows(top, CollectChild, reinterpret_cast<LPARAM>(&ctx));
+  return children;
+}
+
+bool IsClass(const Child& c, const wchar_t* name) {
+  return CompareStringOrdinal(c.window_class.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool Query(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutW(h, msg, wp, lp, SMTO_BLOCK | SMTO_ABORTIFHUNG, kQueryTimeoutMs, &r)) {
+    return false;
+  }
+  *result = static_cast<LRESULT>(r);
+  return true;
+}
+
+std::string ListBoxJson(HWND lb) {
+  LRESULT count = 0, sel = 0;
+  if (!Query(lb, LB_GETCOUNT, 0, 0, &count) || !Query(lb, LB_GETCURSEL, 0, 0, &sel)) {
+    return "{\"hwnd\":" + HwndText(lb) + ",\"readable\":false}";
+  }
+  std::string items = "[";
+  bool readable = true;
+  for (LRESULT i = 0; i < count; ++i) {
+    LRESULT len = 0;
+    if (!Query(lb, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0, &len) || len < 0) {
+      readable = false;
+      break;
+    }
+    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+    LRESULT got = 0;
+    if (!Query(lb, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]), &got) ||
+        got < 0) {
+      readable = false;
+      break;
+    }
+    text.resize(static_cast<size_t>(got));
+    if (i > 0) items += ",";
+    items += JsonString(text);
+  }
+  items += "]";
+  return "{\"hwnd\":" + HwndText(lb) + ",\"readable\":" + Bool(readable) + ",\"count\":" +
+         Num(count) + ",\"selected\":" + Num(sel == LB_ERR ? -1 : sel) + ",\"items\":" + items +
+         "}";
+}
+
+std::string ChildJson(const Child& c) {
+  return "{\"hwnd\":" + HwndText(c.hwnd) + ",\"class\":" + JsonString(c.window_class) +
+         ",\"id\":" + Num(c.id) + ",\"text\":" + JsonString(c.text) + ",\"visible\":" +
+         Bool(c.visible) + ",\"enabled\":" + Bool(c.enabled) + ",\"rect\":" + RectJson(c.rect) +
+         "}";
+}
+
+// The whole picture of one top-level window: its caption, every control, and
+// the list box, statics and buttons pulled out for convenience.
+std::string StateJson(const TopLevel& w) {
+  RECT client{};
+  GetClientRect(w.hwnd, &client);
+  std::vector<Child> children = ChildrenOf(w.hwnd);
+  std::string controls = "[", lists = "[", statics = "[", buttons = "[";
+  bool first_control = true, first_list = true, first_static = true, first_button = true;
+  for (const Child& c : children) {
+    controls += (first_control ? "" : ",") + ChildJson(c);
+    first_control = false;
+    if (IsClass(c, L"ListBox")) {
+      lists += (first_list ? "" : ",") + ListBoxJson(c.hwnd);
+      first_list = false;
+    } else if (IsClass(c, L"Static")) {
+      statics += (first_static ? "" : ",") + ChildJson(c);
+      first_static = false;
+    } else if (IsClass(c, L"Button")) {
+      buttons += (first_button ? "" : ",") + ChildJson(c);
+      first_button = false;
+    }
+  }
+  controls += "]";
+  lists += "]";
+  statics += "]";
+  buttons += "]";
+  std::string top = TopLevelJson(w);
+  top.pop_back();  // reopen the object to add the state fields
+  return top + ",\"enabled\":" + Bool(IsWindowEnabled(w.hwnd) != FALSE) + ",\"client\":" +
+         RectJson(client) + ",\"lists\":" + lists + ",\"statics\":" + statics + ",\"buttons\":" +
+         buttons + ",\"controls\":" + controls + "}";
+}
+
+// ---------------------------------------------------------------- arguments
+
+struct Args {
+  std::wstring command;
+  std::vector<std::wstring> positional;
+  Target target;
+  DWORD timeout_ms = 0;
+  bool has_button = false;
+  std::wstring button;
+  bool has_id = false;
+  int id = 0;
+  int expect = -1;
+  std::string error;
+};
+
+bool TakeText(const std::wstring& flag, const std::wstring& value, const wchar_t* plain,
+              const wchar_t* hex, std::wstring* out, bool* has, std::string* error) {
+  if (flag == plain) {
+    *out = value;
+    *has = true;
+    return true;
+  }
+  if (flag == hex) {
+    if (!HexToText(value, out)) {
+      *error = "not hex of UTF-8 bytes: " + ToUtf8(value);
+      return true;
+    }
+    *has = true;
+    return true;
+  }
+  return false;
+}
+
+Args Parse(int argc, wchar_t** argv) {
+  Args a;
+  if (argc < 2) {
+    a.error = "no command";
+    return a;
+  }
+  a.command = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    std::wstring flag = argv[i];
+    if (flag.rfind(L"--", 0) != 0) {
+      a.positional.push_back(flag);
+      continue;
+    }
+    if (flag == L"--hidden") {
+      a.target.include_hidden = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      a.error = "missing value after " + ToUtf8(flag);
+      return a;
+    }
+    std::wstring value = argv[++i];
+    bool dummy = false;
+    if (TakeText(flag, value, L"--caption", L"--caption-hex", &a.target.caption,
+                 &a.target.has_caption, &a.error) ||
+        TakeText(flag, value, L"--title", L"--title-hex", &a.target.caption,
+                 &a.target.has_caption, &a.error) ||
+        TakeText(flag, value, L"--button", L"--button-hex", &a.button, &a.has_button, &a.error) ||
+        TakeText(flag, value, L"--exe", L"--exe-hex", &a.target.exe, &dummy, &a.error) ||
+        TakeText(flag, value, L"--class", L"--class-hex", &a.target.window_class, &dummy,
+                 &a.error)) {
+      if (!a.error.empty()) return a;
+    } else if (flag == L"--hwnd") {
+      a.target.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoul(value.c_str(), nullptr, 0)));
+      if (!a.target.hwnd) a.error = "bad --hwnd";
+    } else if (flag == L"--timeout-ms") {
+      a.timeout_ms = wcstoul(value.c_str(), nullptr, 10);
+    } else if (flag == L"--id") {
+      a.has_id = true;
+      a.id = static_cast<int>(wcstol(value.c_str(), nullptr, 0));
+    } else if (flag == L"--expect") {
+      a.expect = static_cast<int>(wcstol(value.c_str(), nullptr, 10));
+    } else {
+      a.error = "unknown option " + ToUtf8(flag);
+    }
+    if (!a.error.empty()) return a;
+  }
+  return a;
+}
+
+// Positional forms of a button: "id:N" names it by control id, anything
+// else is hex of the UTF-8 bytes of its text.
+bool TakeButtonArg(Args* a) {
+  if (a->positional.empty()) return true;
+  const std::wstring& p = a->positional[0];
+  if (p.rfind(L"id:", 0) == 0) {
+    a->has_id = true;
+    a->id = static_cast<int>(wcstol(p.c_str() + 3, nullptr, 0));
+    return true;
+  }
+  if (!HexToText(p, &a->button)) {
+    a->error = "button is neither id:N nor hex of UTF-8 bytes: " + ToUtf8(p);
+    return false;
+  }
+  a->has_button = true;
+  return true;
+}
+
+// ---------------------------------------------------------------- polling
+
+class Deadline {
+ public:
+  explicit Deadline(DWORD ms) : start_(GetTickCount()), ms_(ms) {}
+  bool Passed() const { return Elapsed() >= ms_; }
+  DWORD Elapsed() const { return GetTickCount() - start_; }
+
+ private:
+  DWORD start_;
+  DWORD ms_;
+};
+
+// Polls until at least one window matches or the time limit passes.
+bool WaitForWindows(const Args& a, std::vector<TopLevel>* found) {
+  Deadline d(a.timeout_ms);
+  for (;;) {
+    *found = FindTopLevel(a.target);
+    if (!found->empty()) return true;
+    if (d.Passed()) return false;
+    Sleep(kPollMs);
+  }
+}
+
+std::string DescribeTarget(const Target& t) {
+  std::string s;
+  if (t.hwnd) s += " hwnd " + HwndText(t.hwnd);
+  if (t.has_caption) s += " caption " + JsonString(t.caption);
+  if (!t.window_class.empty()) s += " class " + JsonString(t.window_class);
+  if (!t.exe.empty()) s += " exe " + JsonString(t.exe);
+  return s.empty() ? " any window" : s;
+}
+
+int NotFound(const Args& a, const char* what) {
+  EmitError(std::string("no ") + what + " with" + DescribeTarget(a.target) + " within " +
+            std::to_string(a.timeout_ms) + " ms");
+  return kExitNotFound;
+}
+
+// Exactly one window must match, or the command would act on a guess.
+int SingleTarget(const Args& a, const char* what, TopLevel* out) {
+  std::vector<TopLevel> found;
+  if (!WaitForWindows(a, &found)) return NotFound(a, what);
+  if (found.size() > 1) {
+    std::string list;
+    for (const TopLevel& w : found) list += " " + TopLevelJson(w);
+    EmitError(std::to_string(found.size()) + " windows match" + DescribeTarget(a.target) +
+              "; narrow it with --exe or --hwnd:" + list);
+    return kExitNotFound;
+  }
+  *out = found[0];
+  return kExitOk;
+}
+
+std::wstring WithoutAccelerator(const std::wstring& s) {
+  std::wstring out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == L'&' && i + 1 < s.size()) {
+      out.push_back(s[++i]);
+      continue;
+    }
+    out.push_back(s[i]);
+  }
+  return out;
+}
+
+bool ButtonMatches(const Args& a, const Child& c) {
+  if (!IsClass(c, L"Button") || !c.visible) return false;
+  if (a.has_id) return c.id == a.id;
+  return c.text == a.button || WithoutAccelerator(c.text) == a.button;
+}
+
+// Posts the click the way a pressed button reports it to its parent. A
+// disabled button is not clicked: a person could not click it either.
+int ClickButton(const Args& a, const TopLevel& top) {
+  Deadline d(a.timeout_ms);
+  for (;;) {
+    std::vector<Child> children = ChildrenOf(top.hwnd);
+    const Child* button = nullptr;
+    for (const Child& c : children) {
+      if (ButtonMatches(a, c)) {
+        button = &c;
+        break;
+      }
+    }
+    if (button && button->enabled) {
+      HWND parent = GetParent(button->hwnd);
+      if (!parent) parent = top.hwnd;
+      PostMessageW(parent, WM_COMMAND, MAKEWPARAM(button->id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button->hwnd));
+      EmitLine("{\"clicked\":" + ChildJson(*button) + ",\"window\":" + HwndText(top.hwnd) + "}");
+      return kExitOk;
+    }
+    if (d.Passed()) {
+      if (button) {
+        EmitError("button " + JsonString(button->text) + " is disabled");
+        return kExitRefused;
+      }
+      std::string name = a.has_id ? "id " + std::to_string(a.id) : JsonString(a.button);
+      EmitError("no visible button " + name + " in " + TopLevelJson(top));
+      return kExitNotFound;
+    }
+    Sleep(kPollMs);
+  }
+}
+
+// ---------------------------------------------------------------- commands
+
+int CmdList(Args& a) {
+  std::vector<TopLevel> found = FindTopLevel(a.target);
+  for (const TopLevel& w : found) EmitLine(TopLevelJson(w));
+  return kExitOk;
+}
+
+int CmdFind(Args& a) {
+  std::vector<TopLevel> found;
+  if (!WaitForWindows(a, &found)) return NotFound(a, "window");
+  EmitLine(TopLevelJson(found[0]));
+  return kExitOk;
+}
+
+// Counts the matching windows; with --expect N waits until there are N.
+int CmdCount(Args& a) {
+  Deadline d(a.timeout_ms);
+  std::vector<TopLevel> found;
+  for (;;) {
+    found = FindTopLevel(a.target);
+    if (a.expect < 0 || static_cast<int>(found.size()) == a.expect || d.Passed()) break;
+    Sleep(kPollMs);
+  }
+  std::string windows = "[";
+  for (size_t i = 0; i < found.size(); ++i) windows += (i ? "," : "") + TopLevelJson(found[i]);
+  windows += "]";
+  EmitLine("{\"count\":" + Num(static_cast<long long>(found.size())) + ",\"windows\":" + windows +
+           "}");
+  if (a.expect >= 0 && static_cast<int>(found.size()) != a.expect) return kExitNotFound;
+  return kExitOk;
+}
+
+int CmdState(Args& a) {
+  TopLevel top{};
+  int rc = SingleTarget(a, "window", &top);
+  if (rc != kExitOk) return rc;
+  EmitLine(StateJson(top));
+  return kExitOk;
+}
+
+int CmdClick(Args& a) {
+  if (!TakeButtonArg(&a)) return kExitUsage;
+  if (!a.has_button && !a.has_id) {
+    EmitError("click needs a button: hex of its text, id:N, --button or --id");
+    return kExitUsage;
+  }
+  TopLevel top{};
+  int rc = SingleTarget(a, "window", &top);
+  if (rc != kExitOk) return rc;
+  return ClickButton(a, top);
+}
+
+int CmdPost(Args& a, UINT msg, WPARAM wp) {
+  TopLevel top{};
+  int rc = SingleTarget(a, "window", &top);
+  if (rc != kExitOk) return rc;
+  if (!PostMessageW(top.hwnd, msg, wp, 0)) {
+    EmitError("PostMessage failed, error " + std::to_string(GetLastError()));
+    return kExitNotFound;
+  }
+  EmitLine("{\"posted\":" + Num(msg) + ",\"wparam\":" + Num(static_cast<long long>(wp)) +
+           ",\"window\":" + TopLevelJson(top) + "}");
+  return kExitOk;
+}
+
+int CmdSyscommand(Args& a) {
+  if (a.positional.empty()) {
+    EmitError("syscommand needs the command id");
+    return kExitUsage;
+  }
+  WPARAM id = wcstoul(a.positional[0].c_str(), nullptr, 0);
+  return CmdPost(a, WM_SYSCOMMAND, id);
+}
+
+// Message boxes are dialogs of class #32770; the text is the static control
+// with id 0xFFFF on Windows and Wine alike. Wine creates every standard
+// button and hides those the box does not use, so only visible ones count.
+std::string MessageBoxJson(const TopLevel& box) {
+  std::vector<Child> children = ChildrenOf(box.hwnd);
+  std::wstring text;
+  std::string statics = "[", buttons = "[";
+  bool first_static = true, first_button = true;
+  for (const Child& c : children) {
+    if (IsClass(c, L"Static")) {
+      if (c.id == 0xFFFF || (text.empty() && !c.text.empty())) text = c.text;
+      statics += (first_static ? "" : ",") + ChildJson(c);
+      first_static = false;
+    } else if (IsClass(c, L"Button") && c.visible) {
+      buttons += (first_button ? "" : ",") + ChildJson(c);
+      first_button = false;
+    }
+  }
+  statics += "]";
+  buttons += "]";
+  std::string top = TopLevelJson(box);
+  top.pop_back();
+  return top + ",\"title\":" + JsonString(box.caption) + ",\"text\":" + JsonString(text) +
+         ",\"owner\":" + HwndText(GetWindow(box.hwnd, GW_OWNER)) + ",\"buttons\":" + buttons +
+         ",\"statics\":" + statics + "}";
+}
+
+int CmdMsgbox(Args& a) {
+  a.target.window_class = L"#32770";
+  TopLevel box{};
+  int rc = SingleTarget(a, "message box", &box);
+  if (rc != kExitOk) return rc;
+  EmitLine(MessageBoxJson(box));
+  return kExitOk;
+}
+
+int CmdAnswer(Args& a) {
+  if (!TakeButtonArg(&a)) return kExitUsage;
+  if (!a.has_button && !a.has_id) {
+    EmitError("answer needs a button: hex of its text, id:N, --button or --id");
+    return kExitUsage;
+  }
+  a.target.window_class = L"#32770";
+  TopLevel box{};
+  int rc = SingleTarget(a, "message box", &box);
+  if (rc != kExitOk) return rc;
+  return ClickButton(a, box);
+}
+
+int CmdWaitGone(Args& a) {
+  if (!a.target.hwnd && !a.target.has_caption) {
+    EmitError("wait-gone needs --hwnd or a caption");
+    return kExitUsage;
+  }
+  Deadline d(a.timeout_ms);
+  for (;;) {
+    std::vector<TopLevel> found = FindTopLevel(a.target);
+    if (found.empty()) {
+      EmitLine("{\"gone\":true,\"after_ms\":" + Num(d.Elapsed()) + "}");
+      return kExitOk;
+    }
+    if (d.Passed()) {
+      EmitError("still there after " + std::to_string(a.timeout_ms) + " ms: " +
+                TopLevelJson(found[0]));
+      return kExitNotFound;
+    }
+    Sleep(kPollMs);
+  }
+}
+
+// Reports when a window first appears and when one of its buttons becomes
+// enabled, with times in ms since the driver printed "ready". Started before
+// the program under test, it sees the window within a few ms of it being
+// shown, which a fresh driver run per look could not.
+int CmdWatchEnable(Args& a) {
+  if (!a.has_button && !a.has_id) {
+    EmitError("watch-enable needs --button, --button-hex or --id");
+    return kExitUsage;
+  }
+  EmitLine("{\"event\":\"ready\"}");
+  Deadline d(a.timeout_ms);
+  HWND seen = nullptr;
+  for (;;) {
+    if (!seen) {
+      std::vector<TopLevel> found = FindTopLevel(a.target);
+      if (!found.empty()) {
+        seen = found[0].hwnd;
+        std::vector<Child> children = ChildrenOf(seen);
+        const Child* button = nullptr;
+        for (const Child& c : children) {
+          if (ButtonMatches(a, c)) button = &c;
+        }
+        EmitLine("{\"event\":\"seen\",\"t_ms\":" + Num(d.Elapsed()) + ",\"window\":" +
+                 TopLevelJson(found[0]) + ",\"button\":" +
+                 (button ? ChildJson(*button) : std::string("null")) + "}");
+        if (button && button->enabled) return kExitOk;
+      }
+    } else {
+      if (!IsWindow(seen)) {
+        EmitError("the window closed before the button was enabled");
+        return kExitNotFound;
+      }
+      std::vector<Child> children = ChildrenOf(seen);
+      for (const Child& c : children) {
+        if (ButtonMatches(a, c) && c.enabled) {
+          EmitLine("{\"event\":\"enabled\",\"t_ms\":" + Num(d.Elapsed()) + ",\"button\":" +
+                   ChildJson(c) + "}");
+          return kExitOk;
+        }
+      }
+    }
+    if (d.Passed()) {
+      EmitError(seen ? "the button stayed disabled" : "the window did not appear");
+      return kExitNotFound;
+    }
+    Sleep(5);
+  }
+}
+
+void Usage() {
+  EmitError(
+      "usage: qxdriver COMMAND [options]; commands: list, find, count [--expect N], state, "
+      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, watch-enable; "
+      "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
+      "--timeout-ms N, --button[-hex] T, --id N; BUTTON is hex of its UTF-8 text or id:N");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  // A failing driver must not wait for someone to close an error dialog.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  Args a = Parse(argc, argv);
+  if (!a.error.empty()) {
+    EmitError(a.error);
+    return kExitUsage;
+  }
+  if (a.command == L"list") return CmdList(a);
+  if (a.command == L"find") return CmdFind(a);
+  if (a.command == L"count") return CmdCount(a);
+  if (a.command == L"state") return CmdState(a);
+  if (a.command == L"click") return CmdClick(a);
+  if (a.command == L"close") return CmdPost(a, WM_CLOSE, 0);
+  if (a.command == L"syscommand") return CmdSyscommand(a);
+  if (a.command == L"msgbox") return CmdMsgbox(a);
+  if (a.command == L"answer") return CmdAnswer(a);
+  if (a.command == L"wait-gone") return CmdWaitGone(a);
+  if (a.command == L"watch-enable") return CmdWatchEnable(a);
+  Usage();
+  return kExitUsage;
+}

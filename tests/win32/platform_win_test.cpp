@@ -1,0 +1,165 @@
+// The Win32 clock, random source and code-page conversion.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32/clock_win.h"
+#include "platform/win32/codepage_win.h"
+
+namespace qx {
+namespace {
+
+std::string Hex(const Bytes& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0xF];
+    }
+    return out;
+}
+
+// Distance from a to b forward on the 24-hour dial, so a reading taken
+// just after midnight still counts as later.
+double SecondsForward(double from, double to) {
+    double d = to - from;
+    if (d < 0) d += 86400.0;
+    return d;
+}
+
+TEST(Win32ClockTest, MonotonicCountFollowsASleep) {
+    Win32Clock clock;
+    const uint64_t before = clock.MonotonicMs();
+    clock.Sleep(50);
+    const uint64_t after = clock.MonotonicMs();
+    ASSERT_GE(after, before) << "the monotonic count went back";
+    const uint64_t elapsed = after - before;
+    EXPECT_GE(elapsed, 40u) << "a sleep of 50 ms advanced the count by only " << elapsed << " ms";
+    EXPECT_LE(elapsed, 500u) << "a sleep of 50 ms advanced the count by " << elapsed << " ms";
+}
+
+TEST(Win32ClockTest, TimeOfDayHasMillisecondsAndStaysWithinADay) {
+    Win32Clock clock;
+    const double first = clock.SecondsSinceMidnight();
+    clock.Sleep(120);
+    const double second = clock.SecondsSinceMidnight();
+    for (double t : {first, second}) {
+        EXPECT_GE(t, 0.0) << "time of day " << t;
+        EXPECT_LT(t, 86400.0) << "time of day " << t;
+    }
+    // Whole seconds only would give a step of 0 or 1 here.
+    const double step = SecondsForward(first, second);
+    EXPECT_GE(step, 0.08) << "120 ms of sleep moved the time of day from " << first << " to " << second;
+    EXPECT_LE(step, 0.6) << "120 ms of sleep moved the time of day from " << first << " to " << second;
+}
+
+TEST(Win32ClockTest, NowAgreesWithTimeOfDay) {
+    Win32Clock clock;
+    const DateTime now = clock.Now();
+    const double seconds = clock.SecondsSinceMidnight();
+    EXPECT_GE(now.year, 2000) << "Now() = " << ToUtf8(FormatDateTime(now));
+    EXPECT_TRUE(now.month >= 1 && now.month <= 12) << "Now() = " << ToUtf8(FormatDateTime(now));
+    EXPECT_TRUE(now.day >= 1 && now.day <= 31) << "Now() = " << ToUtf8(FormatDateTime(now));
+    const double fromNow = now.hour * 3600.0 + now.minute * 60.0 + now.second;
+    const double gap = SecondsForward(fromNow, seconds);
+    EXPECT_LT(gap, 2.0) << "Now() = " << ToUtf8(FormatDateTime(now)) << " but the time of day read right after is "
+                        << seconds << " s";
+}
+
+TEST(Win32RandomTest, TightLoopGivesDistinctValuesInUnitInterval) {
+    Win32Random random;
+    std::set<double> seen;
+    int deciles[10] = {};
+    for (int i = 0; i < 1000; ++i) {
+        const double r = random.Next();
+        ASSERT_GE(r, 0.0) << "draw " << i;
+        ASSERT_LT(r, 1.0) << "draw " << i;
+        seen.insert(r);
+        ++deciles[static_cast<int>(r * 10)];
+    }
+    EXPECT_EQ(seen.size(), 1000u) << "1000 draws in a tight loop repeated values";
+    // 100 expected per tenth; fewer than 50 means the bits are not spread
+    // over the interval (the chance of that by luck is far below 1e-9).
+    for (int d = 0; d < 10; ++d) {
+        EXPECT_GE(deciles[d], 50) << "values in [" << d / 10.0 << ", " << (d + 1) / 10.0 << ")";
+    }
+}
+
+TEST(Win32RandomTest, TwoSourcesCreatedTogetherDiffer) {
+    Win32Random a;
+    Win32Random b;
+    const double x = a.Next();
+    const double y = b.Next();
+    EXPECT_NE(x, y) << "two sources made in the same tick gave the same first value";
+}
+
+struct CodePageCase {
+    const char* label;
+    unsigned codePage;
+    Text text;
+    Bytes ansi;
+};
+
+class Win32CodePageRoundTrip : public testing::TestWithParam<CodePageCase> {};
+
+TEST_P(Win32CodePageRoundTrip, ConvertsBothWays) {
+    const CodePageCase& c = GetParam();
+    Win32CodePage cp(c.codePage);
+    EXPECT_EQ(cp.Number(), c.codePage);
+    EXPECT_EQ(Hex(cp.ToAnsi(c.text)), Hex(c.ansi)) << "encoding " << ToUtf8(c.text) << " in code page " << c.codePage;
+    EXPECT_EQ(cp.FromAnsi(c.ansi), c.text) << "decoding " << Hex(c.ansi) << " from code page " << c.codePage
+                                           << " gave " << ToUtf8(cp.FromAnsi(c.ansi));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Win32CodePageRoundTrip,
+    testing::Values(
+        CodePageCase{"Title936", 936, u"在线升级程序",
+                     Bytes("\xD4\xDA\xCF\xDF\xC9\xFD\xBC\xB6\xB3\xCC\xD0\xF2")},
+        CodePageCase{"Mixed936", 936, u"c:\\升级\\v1", Bytes("c:\\\xC9\xFD\xBC\xB6\\v1")},
+        CodePageCase{"Empty936", 936, u"", Bytes()},
+        CodePageCase{"EmbeddedNul936", 936, Text(u"a\0b", 3), Bytes("a\0b", 3)},
+        CodePageCase{"Latin1252", 1252, u"café", Bytes("caf\xE9")},
+        CodePageCase{"Utf8", 65001, u"在a", Bytes("\xE5\x9C\xA8" "a")}),
+    [](const testing::TestParamInfo<CodePageCase>& info) { return std::string(info.param.label); });
+
+TEST(Win32CodePageTest, UnmappedCharacterBecomesQuestionMark) {
+    struct Case {
+        unsigned codePage;
+        Text text;
+        Bytes expected;
+    };
+    const std::vector<Case> cases = {
+        {936, u"a\u0E01b", "a?b"},  // Thai has no place in GBK
+        {1252, u"x在y", "x?y"},
+    };
+    for (const Case& c : cases) {
+        Win32CodePage cp(c.codePage);
+        EXPECT_EQ(Hex(cp.ToAnsi(c.text)), Hex(c.expected)) << "code page " << c.codePage << ", text "
+                                                           << ToUtf8(c.text);
+    }
+}
+
+TEST(Win32CodePageTest, DefaultFollowsTheMachine) {
+    Win32CodePage machine;
+    if (::GetACP() != 936) GTEST_SKIP() << "the machine code page is " << ::GetACP() << ", not 936";
+    EXPECT_EQ(machine.Number(), 936u);
+    EXPECT_EQ(Hex(machine.ToAnsi(u"升级")), "C9 FD BC B6");
+}
+
+TEST(Win32CodePageTest, UnknownCodePageIsRejected) {
+    try {
+        Win32CodePage cp(12345);
+        ADD_FAILURE() << "code page 12345 was accepted";
+    } catch (const QxError& e) {
+        EXPECT_EQ(e.Number(), err::kInvalidCall) << ToUtf8(e.Description());
+    }
+}
+
+}  // namespace
+}  // namespace qx

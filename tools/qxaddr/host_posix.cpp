@@ -1,0 +1,172 @@
+// qxaddr on Linux and other POSIX systems: arguments in UTF-8, code pages
+// through iconv.
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "qxaddr.h"
+
+namespace qx::qxaddr {
+namespace {
+
+std::string IconvName(unsigned codePage) {
+    if (codePage == 65001) return "UTF-8";
+    return "CP" + std::to_string(codePage);
+}
+
+// Converts the whole input or nothing; false with the reason otherwise.
+bool Convert(const std::string& to, const std::string& from, const std::string& in, std::string& out,
+             std::string& why) {
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        why = "this system has no converter for " + (to == "UTF-8" ? from : to);
+        return false;
+    }
+    out.clear();
+    std::string buffer(in);
+    char* src = buffer.empty() ? nullptr : &buffer[0];
+    size_t srcLeft = buffer.size();
+    bool ok = true;
+    while (srcLeft > 0) {
+        char chunk[256];
+        char* dst = chunk;
+        size_t dstLeft = sizeof chunk;
+        const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        out.append(chunk, static_cast<size_t>(dst - chunk));
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            why = errno == EILSEQ ? "a character has no mapping there" : "the text is cut in the middle of a character";
+            ok = false;
+            break;
+        }
+        // glibc counts characters it replaced instead of refusing them.
+        if (r != static_cast<size_t>(-1) && r > 0) {
+            why = "a character has no exact mapping there";
+            ok = false;
+            break;
+        }
+    }
+    if (ok) {
+        char chunk[64];
+        char* dst = chunk;
+        size_t dstLeft = sizeof chunk;
+        iconv(cd, nullptr, nullptr, &dst, &dstLeft);  // shift state back to the initial one
+        out.append(chunk, static_cast<size_t>(dst - chunk));
+    }
+    iconv_close(cd);
+    return ok;
+}
+
+[[noreturn]] void Raise(const std::string& operation) {
+    const int code = errno;
+    const int32_t number = code == ENOENT ? err::kFileNotFound : code == EACCES ? err::kPermissionDenied
+                                                                                : err::kPathFileAccess;
+    throw QxError(number, FromUtf8("cannot " + operation + ": " + strerror(code)));
+}
+
+class PosixFile {
+public:
+    PosixFile(const Text& path, int flags, const char* operation) : fd_(open(ToUtf8(path).c_str(), flags)) {
+        if (fd_ < 0) Raise(operation);
+    }
+    ~PosixFile() {
+        if (fd_ >= 0) close(fd_);
+    }
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+    int fd() const { return fd_; }
+    void Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0) Raise("write");
+    }
+
+private:
+    int fd_;
+};
+
+class PosixHost : public Host {
+public:
+    bool Encode(unsigned codePage, const Text& text, Bytes& ansi, std::string& why) override {
+        return Convert(IconvName(codePage), "UTF-8", ToUtf8(text), ansi, why);
+    }
+
+    Text Decode(unsigned codePage, const Bytes& ansi) override {
+        std::string utf8, why;
+        if (Convert("UTF-8", IconvName(codePage), ansi, utf8, why)) return FromUtf8(utf8);
+        // Undecodable bytes are shown as hexadecimal so nothing is hidden.
+        Text shown;
+        for (unsigned char b : ansi) {
+            static const char kHex[] = "0123456789ABCDEF";
+            if (b >= 0x20 && b < 0x7F) {
+                shown += static_cast<char16_t>(b);
+            } else {
+                shown += u"\\x";
+                shown += static_cast<char16_t>(kHex[b >> 4]);
+                shown += static_cast<char16_t>(kHex[b & 0xF]);
+            }
+        }
+        return shown;
+    }
+
+    int64_t FileLength(const Text& path) override {
+        struct stat st;
+        if (stat(ToUtf8(path).c_str(), &st) != 0) Raise("read");
+        if (!S_ISREG(st.st_mode)) {
+            errno = EISDIR;
+            Raise("read");
+        }
+        return static_cast<int64_t>(st.st_size);
+    }
+
+    Bytes ReadAt(const Text& path, int64_t offset, size_t count) override {
+        PosixFile file(path, O_RDONLY, "read");
+        Bytes data(count, '\0');
+        size_t got = 0;
+        while (got < count) {
+            const ssize_t n = pread(file.fd(), &data[got], count - got, static_cast<off_t>(offset) + got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Raise("read");
+            if (n == 0) break;
+            got += static_cast<size_t>(n);
+        }
+        data.resize(got);
+        return data;
+    }
+
+    void WriteAt(const Text& path, int64_t offset, const Bytes& data) override {
+        // Neither O_CREAT nor O_TRUNC: the file is changed in place or not at all.
+        PosixFile file(path, O_WRONLY, "open for writing");
+        size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n =
+                pwrite(file.fd(), data.data() + done, data.size() - done, static_cast<off_t>(offset) + done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) Raise("write");
+            done += static_cast<size_t>(n);
+        }
+        if (fsync(file.fd()) != 0 && errno != EINVAL) Raise("write");
+        file.Close();
+    }
+
+    void Out(const Text& line) override { std::printf("%s\n", ToUtf8(line).c_str()); }
+    void Err(const Text& line) override { std::fprintf(stderr, "%s\n", ToUtf8(line).c_str()); }
+};
+
+}  // namespace
+}  // namespace qx::qxaddr
+
+int main(int argc, char** argv) {
+    std::vector<qx::Text> args;
+    for (int i = 1; i < argc; ++i) args.push_back(qx::FromUtf8(argv[i]));
+    qx::qxaddr::PosixHost host;
+    const int status = qx::qxaddr::Run(host, args);
+    std::fflush(stdout);
+    return status;
+}
