@@ -51,6 +51,8 @@ if(EXISTS ${QX_GTEST_SOURCE_DIR}/CMakeLists.txt)
     target_link_options(qx_win32_tests PRIVATE ${QX_STATIC_LINK})
   endif()
   add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1)
+  set_tests_properties(win32_tests PROPERTIES ENVIRONMENT "QX_EXE=$<TARGET_FILE:QXUpdate>")
+  add_dependencies(qx_win32_tests QXUpdate)
 endif()
 
 # The end-to-end driver: finds the updater's windows and reports on them.

@@ -34,8 +34,9 @@ qx_wine_env() {
   if ! qx_system_has_zh_locale; then
     export LOCPATH="$QX_LOCALE_DIR"
   fi
-  # Makes the ANSI code page 936 inside Wine (LOCPATH first, or bash warns).
-  export LC_ALL=zh_CN.UTF-8
+  # Makes the ANSI code page 936 inside Wine. Bash itself cannot load a locale
+  # from LOCPATH (it reads the variable only at start) and would warn.
+  { export LC_ALL=zh_CN.UTF-8; } 2>/dev/null
   if [ -s "$QX_DISPLAY_FILE" ]; then
     DISPLAY="$(cat "$QX_DISPLAY_FILE")"
     export DISPLAY

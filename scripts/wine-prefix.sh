@@ -44,7 +44,7 @@ start_xvfb() {
   # it accepts connections. setsid keeps it out of the caller's process group
   # (ctest kills groups on time-outs).
   setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-    3>"$fdfile" </dev/null >"$log_file" 2>&1 &
+    3>"$fdfile" 9>&- </dev/null >"$log_file" 2>&1 &
   pid=$!
   for i in $(seq 1 100); do
     if [ -s "$fdfile" ] && grep -q '^[0-9]' "$fdfile"; then
@@ -97,7 +97,7 @@ ensure_prefix() {
     timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
     # Let the server write the registry to disk before we call it ready.
     timeout 60 wineserver -w
-  )
+  ) 9>&-
   touch "$ready"
   log "prefix ready"
 }
@@ -125,7 +125,7 @@ kill_prefix_processes() {
   [ -z "$pids" ] && return 0
   # Ask the server first; Wine's helper processes may outlive it, so every
   # survivor is then killed by pid.
-  (qx_wine_env; timeout 10 wineserver -k >/dev/null 2>&1 || true)
+  (qx_wine_env; timeout 10 wineserver -k >/dev/null 2>&1 || true) 9>&-
   for i in $(seq 1 50); do
     pids="$(prefix_pids)"
     [ -z "$pids" ] && return 0

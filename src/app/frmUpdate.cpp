@@ -69,8 +69,4 @@ void FrmUpdate::cmdClose_Click() { p_.ui.Close(); }
 
 void FrmUpdate::Form_QueryUnload() { blnQuit = true; }
 
-void FrmUpdate::cmdUpdate_Click() {
-    // The update session is not part of this build yet.
-}
-
 }  // namespace qx

@@ -23,8 +23,8 @@ int HexDigit(char16_t c) {
 int OctDigit(char16_t c) { return c >= u'0' && c <= u'7' ? c - u'0' : -1; }
 
 // Digits after "&H" or "&O" up to the first character that is not one.
-// The classic reading wraps into a signed integer of the smallest of the two
-// sizes that holds the digits, which is why "&hFFFF" is -1.
+// The digits wrap into a signed integer of the smaller of the two sizes that
+// holds them, which is why "&hFFFF" is -1 in a script.
 NumericReading ReadRadix(const Text& s, size_t start, int radix) {
     NumericReading r;
     r.radix = radix;

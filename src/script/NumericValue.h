@@ -1,6 +1,6 @@
-// Reading a number out of script text. Script authors write numbers the way
-// they would in a classic BASIC: blanks anywhere, trailing words ignored,
-// "&H" for hexadecimal and "&O" for octal, and 0 when there is no number.
+// Reading a number out of script text. Script authors are forgiving about
+// numbers: blanks anywhere, trailing words ignored, "&H" for hexadecimal and
+// "&O" for octal, and 0 when there is no number.
 #pragma once
 
 #include <cstdint>

@@ -54,12 +54,15 @@ void InitPaths(FrmUpdate& form) {
     form.strAppDir = p.settings.GetSetting(form.ProgramBaseName(), u"System", u"InitDir",
                                            ProgramFolder(p.process.ProgramPath()));
 
-    // Listing "etc" itself finds the folder even when it is empty; listing
-    // its contents would not.
-    const Text etcDir = form.strSysDir + u"drivers\\etc";
+    // The folder's contents are listed, not the folder as an entry of
+    // "drivers": a 32-bit program on 64-bit Windows sees "drivers" through
+    // the redirected System folder, which has no "etc", while "etc" itself
+    // is exempt from the redirection. An empty folder lists nothing, so it
+    // is asked for directly.
+    const Text etcDir = form.strSysDir + u"drivers\\etc\\";
     const uint32_t anyEntry = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kDirectory;
-    const bool haveEtc = !p.files.List(etcDir, anyEntry).empty();
-    form.strHostsFile = (haveEtc ? etcDir + u"\\" : form.strWinDir) + u"hosts";
+    const bool haveEtc = !p.files.List(etcDir, anyEntry).empty() || p.files.DirExists(etcDir);
+    form.strHostsFile = (haveEtc ? etcDir : form.strWinDir) + u"hosts";
 
     form.strDesktopDir = SharedFolder(p, u"Common Desktop");
     form.strStartMenuDir = SharedFolder(p, u"Common Start Menu");

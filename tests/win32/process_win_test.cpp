@@ -16,13 +16,6 @@ const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(
 
 Text FromWide(const std::wstring& wide) { return Text(wide.begin(), wide.end()); }
 
-Text ToLowerAscii(Text text) {
-    for (char16_t& c : text) {
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    }
-    return text;
-}
-
 Text TempFilePath(const Text& name) {
     wchar_t folder[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, folder);
@@ -91,16 +84,16 @@ struct TailCase {
     Text tail;
 };
 
-class CommandLineTailTest : public testing::TestWithParam<TailCase> {};
+class Win32CommandLineTailTest : public testing::TestWithParam<TailCase> {};
 
-TEST_P(CommandLineTailTest, TakesEverythingAfterTheProgramPath) {
+TEST_P(Win32CommandLineTailTest, TakesEverythingAfterTheProgramPath) {
     const TailCase& c = GetParam();
     const Text got = CommandLineTail(c.commandLine);
     EXPECT_EQ(got, c.tail) << "expected [" << ToUtf8(c.tail) << "], got [" << ToUtf8(got) << "]";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandLineTailTest,
+    Win32, Win32CommandLineTailTest,
     testing::Values(
         TailCase{"QuotedPathWithSpaces", L"\"C:\\Program Files\\QX\\QXUpdate.exe\" 0123456789ABCDEF",
                  u" 0123456789ABCDEF"},
@@ -119,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         TailCase{"Null", nullptr, u""}),
     [](const testing::TestParamInfo<TailCase>& info) { return std::string(info.param.label); });
 
-TEST(PreviousInstanceMutexNameTest, IgnoresLetterCaseOnly) {
+TEST(Win32MutexNameTest, IgnoresLetterCaseOnly) {
     struct Case {
         Text a;
         Text b;
@@ -144,7 +137,7 @@ TEST(PreviousInstanceMutexNameTest, IgnoresLetterCaseOnly) {
     }
 }
 
-TEST(PreviousInstanceMutexNameTest, NamesAreUsableForAMutex) {
+TEST(Win32MutexNameTest, NamesAreUsableForAMutex) {
     const std::vector<Text> paths = {
         u"C:\\qx\\QXUpdate.exe",
         u"C:\\Program Files\\在线升级\\QXUpdate.exe",
@@ -184,70 +177,128 @@ TEST(Win32ProcessTest, MutexOfSamePathInOtherLetterCaseCountsAsPreviousInstance)
     EXPECT_TRUE(process.PreviousInstanceRunning()) << "a mutex named from " << ToUtf8(upper) << " was not seen";
 }
 
-// Run only as a child of PreviousInstanceAcrossProcesses: reports what a
-// fresh copy of the program sees into the file named by QX_CHILD_REPORT.
+// What a child copy of this program saw, as written by the child test
+// below: "previous|show-flag|show-command|command-line tail".
+struct ChildReport {
+    std::string previous;
+    std::string usesShowWindow;
+    std::string showCommand;
+    std::string tail;
+};
+
+ChildReport ParseChildReport(const std::string& text) {
+    ChildReport report;
+    std::string* fields[] = {&report.previous, &report.usesShowWindow, &report.showCommand, &report.tail};
+    size_t start = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t bar = i < 3 ? text.find('|', start) : std::string::npos;
+        *fields[i] = text.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    return report;
+}
+
+const char16_t kChildArguments[] = u" --gtest_filter=Win32ProcessChild.* --gtest_also_run_disabled_tests --gtest_brief=1  ";
+const char kChildTail[] = " --gtest_filter=Win32ProcessChild.* --gtest_also_run_disabled_tests --gtest_brief=1  ";
+
+// Run only in a child started by the tests below, which name the report
+// file in QX_CHILD_REPORT.
 TEST(Win32ProcessChild, DISABLED_ReportWhatThisCopySees) {
     wchar_t report[MAX_PATH * 2] = {};
     if (::GetEnvironmentVariableW(L"QX_CHILD_REPORT", report, MAX_PATH * 2) == 0) {
-        GTEST_SKIP() << "runs only when started by PreviousInstanceAcrossProcesses";
+        GTEST_SKIP() << "runs only as a child of the process tests";
     }
     Win32Process process;
     const bool previous = process.PreviousInstanceRunning();
-    WriteWholeFile(FromWide(report), std::string(previous ? "1" : "0") + "|" + ToUtf8(process.CommandLine()));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoW(&startup);
+    const std::string text = std::string(previous ? "1" : "0") + "|" +
+                             ((startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? "1" : "0") + "|" +
+                             std::to_string(startup.wShowWindow) + "|" + ToUtf8(process.CommandLine());
+    // Written aside and renamed, so the parent never reads half a report.
+    const Text partial = FromWide(report) + u".part";
+    WriteWholeFile(partial, text);
+    ASSERT_TRUE(::MoveFileExW(Wide(partial), report, MOVEFILE_REPLACE_EXISTING));
 }
+
+class ChildReportFile {
+public:
+    ChildReportFile() : path_(TempFilePath(u"qx_child_report.txt")) {
+        ::DeleteFileW(Wide(path_));
+        ::SetEnvironmentVariableW(L"QX_CHILD_REPORT", Wide(path_));
+    }
+    ~ChildReportFile() {
+        ::DeleteFileW(Wide(path_));
+        ::SetEnvironmentVariableW(L"QX_CHILD_REPORT", nullptr);
+    }
+    void Clear() { ::DeleteFileW(Wide(path_)); }
+    // Waits for a child that was not waited for to write its report.
+    std::string WaitForReport(DWORD timeoutMs) const {
+        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+        while (!FileExists(path_) && ::GetTickCount64() < deadline) ::Sleep(20);
+        return ReadWholeFile(path_);
+    }
+
+private:
+    Text path_;
+};
 
 TEST(Win32ProcessTest, PreviousInstanceAcrossProcesses) {
     Win32Process self;
     ASSERT_FALSE(self.PreviousInstanceRunning());
     const Text program = self.ProgramPath();
     const Text renamed = program.substr(0, program.rfind(u'\\') + 1) + u"qx_win32_tests_renamed.exe";
-    const Text report = TempFilePath(u"qx_child_report.txt");
-    const Text arguments = u" --gtest_filter=Win32ProcessChild.* --gtest_also_run_disabled_tests  ";
-    ::SetEnvironmentVariableW(L"QX_CHILD_REPORT", Wide(report));
+    ChildReportFile report;
 
     struct Case {
         const char* label;
         Text programFile;
-        const char* expectedReport;
+        const char* previous;
     };
     ASSERT_TRUE(::CopyFileW(Wide(program), Wide(renamed), FALSE)) << "cannot copy the test program";
     const std::vector<Case> cases = {
-        {"same program file", program, "1| --gtest_filter=Win32ProcessChild.* --gtest_also_run_disabled_tests  "},
-        {"copy under another name", renamed,
-         "0| --gtest_filter=Win32ProcessChild.* --gtest_also_run_disabled_tests  "},
+        {"same program file", program, "1"},
+        {"copy under another name", renamed, "0"},
     };
     for (const Case& c : cases) {
-        ::DeleteFileW(Wide(report));
-        const long code = RunAndWait(u"\"" + c.programFile + u"\"" + arguments, 60000);
+        report.Clear();
+        const long code = RunAndWait(u"\"" + c.programFile + u"\"" + kChildArguments, 60000);
         EXPECT_EQ(code, 0) << c.label << ": the child did not end cleanly";
-        EXPECT_EQ(ReadWholeFile(report), c.expectedReport) << c.label << " (report: previous|command line)";
+        const std::string text = report.WaitForReport(0);
+        const ChildReport seen = ParseChildReport(text);
+        EXPECT_EQ(seen.previous, c.previous) << c.label << ", report [" << text << "]";
+        EXPECT_EQ(seen.tail, kChildTail) << c.label << ", report [" << text << "]";
     }
-    ::DeleteFileW(Wide(report));
     ::DeleteFileW(Wide(renamed));
-    ::SetEnvironmentVariableW(L"QX_CHILD_REPORT", nullptr);
 }
 
-TEST(Win32ProcessTest, ProgramPathIsTheRunningFile) {
-    Win32Process process;
-    const Text path = process.ProgramPath();
-    ASSERT_GE(path.size(), 4u);
-    EXPECT_EQ(path[1], u':') << ToUtf8(path);
-    EXPECT_EQ(ToLowerAscii(path.substr(path.size() - 4)), u".exe") << ToUtf8(path);
-    EXPECT_TRUE(FileExists(path)) << ToUtf8(path);
-}
-
-TEST(Win32ProcessTest, StartRunsTheCommandWithoutWaiting) {
+TEST(Win32ProcessTest, StartPassesTheWindowStyleToTheProgram) {
+    struct Case {
+        int style;
+        const char* showCommand;
+    };
+    const std::vector<Case> cases = {
+        {winstyle::kHide, "0"},             // SW_HIDE
+        {winstyle::kNormalFocus, "1"},      // SW_SHOWNORMAL
+        {winstyle::kMinimizedFocus, "2"},   // SW_SHOWMINIMIZED
+        {winstyle::kMaximizedFocus, "3"},   // SW_SHOWMAXIMIZED
+        {winstyle::kNormalNoFocus, "4"},    // SW_SHOWNOACTIVATE
+        {winstyle::kMinimizedNoFocus, "7"}, // SW_SHOWMINNOACTIVE
+    };
     Win32Process process;
     EXPECT_NO_THROW(process.Start(u"cmd /c exit", winstyle::kHide));
-
-    const Text marker = TempFilePath(u"qx_start_marker.txt");
-    ::DeleteFileW(Wide(marker));
-    process.Start(u"cmd /c echo started> \"" + marker + u"\"", winstyle::kHide);
-    const ULONGLONG deadline = ::GetTickCount64() + 20000;
-    while (!FileExists(marker) && ::GetTickCount64() < deadline) ::Sleep(50);
-    EXPECT_TRUE(FileExists(marker)) << "the started command did not create " << ToUtf8(marker);
-    ::Sleep(200);  // let cmd close the file before it goes
-    ::DeleteFileW(Wide(marker));
+    const Text command = u"\"" + process.ProgramPath() + u"\"" + kChildArguments;
+    ChildReportFile report;
+    for (const Case& c : cases) {
+        report.Clear();
+        process.Start(command, c.style);
+        const std::string text = report.WaitForReport(30000);
+        const ChildReport seen = ParseChildReport(text);
+        EXPECT_EQ(seen.usesShowWindow, "1") << "style " << c.style << ", report [" << text << "]";
+        EXPECT_EQ(seen.showCommand, c.showCommand) << "style " << c.style << ", report [" << text << "]";
+    }
 }
 
 TEST(Win32ProcessTest, StartRefusesWhatItCannotRun) {
@@ -273,16 +324,6 @@ TEST(Win32ProcessTest, StartRefusesWhatItCannotRun) {
         } catch (const QxError& e) {
             EXPECT_EQ(e.Number(), c.number) << c.label << ": " << ToUtf8(e.Description());
         }
-    }
-}
-
-TEST(Win32ProcessTest, SendKeysIsNotThereYet) {
-    Win32Process process;
-    try {
-        process.SendKeys(u"~", false);
-        ADD_FAILURE() << "expected error 5";
-    } catch (const QxError& e) {
-        EXPECT_EQ(e.Number(), err::kInvalidCall);
     }
 }
 

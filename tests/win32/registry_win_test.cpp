@@ -26,8 +26,8 @@ std::string Hex(const Bytes& bytes) {
     return out;
 }
 
-const char16_t kTestApp[] = u"QXUpdateTest";
-const wchar_t kTestAppKey[] = L"Software\\VB and VBA Program Settings\\QXUpdateTest";
+const char16_t kTestApp[] = u"QXUpdatePlatformTest";
+const wchar_t kTestAppKey[] = L"Software\\VB and VBA Program Settings\\QXUpdatePlatformTest";
 
 // Reads a value the way any other program would, bypassing the store.
 bool ReadRawValue(const Text& keyPath, const Text& name, DWORD& type, std::vector<BYTE>& data) {
@@ -80,8 +80,8 @@ TEST_F(Win32SettingsStoreTest, ValueLandsInTheSharedSettingsArea) {
     store_.SaveSetting(kTestApp, u"System", u"Version", u"2024-05-01 升级");
     DWORD type = 0;
     std::vector<BYTE> data;
-    ASSERT_TRUE(ReadRawValue(u"Software\\VB and VBA Program Settings\\QXUpdateTest\\System", u"Version", type, data))
-        << "no value at HKCU\\Software\\VB and VBA Program Settings\\QXUpdateTest\\System, Version";
+    ASSERT_TRUE(ReadRawValue(u"Software\\VB and VBA Program Settings\\QXUpdatePlatformTest\\System", u"Version", type, data))
+        << "no value at HKCU\\Software\\VB and VBA Program Settings\\QXUpdatePlatformTest\\System, Version";
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     const Text expected = u"2024-05-01 升级";
     ASSERT_EQ(data.size(), (expected.size() + 1) * 2) << "the stored string must carry its terminator";
@@ -102,7 +102,7 @@ TEST_F(Win32SettingsStoreTest, MissingOrForeignValuesGiveTheDefault) {
     const std::vector<Case> cases = {
         {"missing key", kTestApp, u"Update", u"Absent"},
         {"missing section", kTestApp, u"Nowhere", u"Present"},
-        {"missing application", u"QXUpdateTestNoSuchApp", u"Update", u"Present"},
+        {"missing application", u"QXUpdatePlatformTestNoSuchApp", u"Update", u"Present"},
         {"value that is not a string", kTestApp, u"Update", u"Number"},
         {"empty section", kTestApp, u"", u"Present"},
     };
@@ -139,7 +139,7 @@ TEST_F(Win32SettingsStoreTest, DeletingWhatIsMissingRaisesNothing) {
     EXPECT_NO_THROW(store_.DeleteSetting(kTestApp, u"System", u"Absent"));
     EXPECT_NO_THROW(store_.DeleteSetting(kTestApp, u"Nowhere", u"Absent"));
     EXPECT_NO_THROW(store_.DeleteSetting(kTestApp, u"Nowhere", u""));
-    EXPECT_NO_THROW(store_.DeleteSetting(u"QXUpdateTestNoSuchApp", u"Nowhere", u""));
+    EXPECT_NO_THROW(store_.DeleteSetting(u"QXUpdatePlatformTestNoSuchApp", u"Nowhere", u""));
     // An empty section must not be taken for the application's own key.
     EXPECT_NO_THROW(store_.DeleteSetting(kTestApp, u"", u""));
     EXPECT_EQ(store_.GetSetting(kTestApp, u"System", u"Version", u"gone"), u"3");
@@ -159,12 +159,13 @@ TEST_F(Win32SettingsStoreTest, SavingWithoutANameRaises) {
     }
 }
 
-const char kRegTestKey[] = "Software\\QXUpdateTest";
+// Other tests use sibling keys below Software\QXUpdateTest; this one is ours.
+const char kRegTestKey[] = "Software\\QXUpdateTest\\Api";
 
 class Win32RegistryApiTest : public testing::Test {
 protected:
-    void SetUp() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QXUpdateTest"); }
-    void TearDown() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QXUpdateTest"); }
+    void SetUp() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QXUpdateTest\\Api"); }
+    void TearDown() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QXUpdateTest\\Api"); }
 
     Win32RegistryApi api_;
 };
@@ -212,7 +213,7 @@ TEST_F(Win32RegistryApiTest, StringDataPassesThroughTheAnsiCodePage) {
 
     DWORD type = 0;
     std::vector<BYTE> data;
-    ASSERT_TRUE(ReadRawValue(u"Software\\QXUpdateTest", u"名", type, data)) << "the value name was not stored as 名";
+    ASSERT_TRUE(ReadRawValue(u"Software\\QXUpdateTest\\Api", u"名", type, data)) << "the value name was not stored as 名";
     ASSERT_EQ(data.size(), 6u);
     EXPECT_EQ(Text(reinterpret_cast<const char16_t*>(data.data()), 2), u"升级");
 

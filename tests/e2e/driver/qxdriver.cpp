@@ -372,6 +372,7 @@ struct Args {
   bool has_id = false;
   int id = 0;
   int expect = -1;
+  bool all = false;
   std::string error;
 };
 
@@ -408,6 +409,10 @@ Args Parse(int argc, wchar_t** argv) {
     }
     if (flag == L"--hidden") {
       a.target.include_hidden = true;
+      continue;
+    }
+    if (flag == L"--all") {
+      a.all = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -600,7 +605,15 @@ int CmdCount(Args& a) {
   return kExitOk;
 }
 
+// With --all, every matching window, one line each: the failure report of a
+// test shows all windows of a program, message boxes included.
 int CmdState(Args& a) {
+  if (a.all) {
+    std::vector<TopLevel> found;
+    if (!WaitForWindows(a, &found)) return NotFound(a, "window");
+    for (const TopLevel& w : found) EmitLine(StateJson(w));
+    return kExitOk;
+  }
   TopLevel top{};
   int rc = SingleTarget(a, "window", &top);
   if (rc != kExitOk) return rc;
@@ -766,7 +779,7 @@ void Usage() {
       "usage: qxdriver COMMAND [options]; commands: list, find, count [--expect N], state, "
       "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, watch-enable; "
       "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
-      "--timeout-ms N, --button[-hex] T, --id N; BUTTON is hex of its UTF-8 text or id:N");
+      "--timeout-ms N, --button[-hex] T, --id N, --all (state); BUTTON is hex of its UTF-8 text or id:N");
 }
 
 }  // namespace

@@ -151,7 +151,7 @@ TEST_F(ModFileTimeFiles, ReadOnlyAndLockedFilesKeepTheirTimes) {
     fs.AddFile(u"c:\\qxwork\\ro.dll", "x", attr::kReadOnly, before);
     fs.AddFile(u"c:\\qxwork\\busy.exe", "x", attr::kArchive, before);
     fs.Lock(u"c:\\qxwork\\busy.exe");
-    for (const Text path : {Text(u"c:\\qxwork\\ro.dll"), Text(u"c:\\qxwork\\busy.exe")}) {
+    for (const Text& path : {Text(u"c:\\qxwork\\ro.dll"), Text(u"c:\\qxwork\\busy.exe")}) {
         SetFileDate(fs, path, Dt(2008, 3, 5, 9, 7, 2));
         const auto& e = fs.Get(path);
         EXPECT_EQ(before, e.writeTime) << ToUtf8(path);

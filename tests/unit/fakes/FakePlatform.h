@@ -73,6 +73,8 @@ public:
     std::deque<int> boxAnswers;  // answers in order; OK when empty
     // Runs inside DoEvents: how a test makes the user act during a wait.
     std::function<void()> onDoEvents;
+    // Runs while a message box is open: the user or another program acting.
+    std::function<void()> onMsgBox;
 
     void SetCaption(const Text& c) override { caption = c; }
     Text Caption() const override { return caption; }
@@ -98,6 +100,7 @@ public:
     }
     int MsgBox(const Text& prompt, int flags, const Text& title) override {
         boxes.push_back({prompt, flags, title});
+        if (onMsgBox) onMsgBox();
         if (boxAnswers.empty()) return mb::kResultOk;
         const int a = boxAnswers.front();
         boxAnswers.pop_front();

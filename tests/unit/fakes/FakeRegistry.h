@@ -48,7 +48,7 @@ public:
 
     size_t OpenHandles() const { return handles_.size(); }
 
-    // ---- set-up and inspection -------------------------------------------
+    // ---- set-up and queries -----------------------------------------------
 
     // The key at path below root ("Software\\A"), created when missing.
     Key& AddKey(RegKey root, const Bytes& path) {

@@ -5,7 +5,9 @@
 
 #include "app/frmUpdate.h"
 #include "fakes/FakeFileSystem.h"
+#include "fakes/FakeHttp.h"
 #include "fakes/FakePlatform.h"
+#include "fakes/FakeRegistry.h"
 
 namespace qx::fake {
 
@@ -14,8 +16,8 @@ struct Services {
     Process process;
     FakeFileSystem files;
     Settings settings;
-    UnusedRegistry registry;
-    UnusedHttp http;
+    FakeRegistry registry;
+    FakeHttp http;  // answers nothing unless a test scripts it
     Clock clock;
     Random random;
     CodePage codepage;

@@ -167,11 +167,19 @@ TEST_F(PathsTest, HostsFileIsInEtcWhenThatFolderExists) {
     InitPaths(form);
     EXPECT_EQ(form.strHostsFile, u"C:\\windows\\hosts") << "no etc folder";
 
-    // An empty folder still counts, and so does a hidden system one.
+    // A file named etc is no folder.
+    s.files.AddFile(u"C:\\windows\\system32\\drivers\\etc");
+    InitPaths(form);
+    EXPECT_EQ(form.strHostsFile, u"C:\\windows\\hosts") << "etc is a file";
+    s.files.Delete(u"C:\\windows\\system32\\drivers\\etc");
+
+    // An empty folder counts, and so do a hidden system one and one that
+    // holds only hidden entries.
     auto& etc = s.files.AddDir(u"C:\\windows\\system32\\drivers\\etc");
     InitPaths(form);
     EXPECT_EQ(form.strHostsFile, u"C:\\windows\\system32\\drivers\\etc\\hosts") << "empty etc folder";
     etc.attributes |= attr::kHidden | attr::kSystem | attr::kReadOnly;
+    s.files.AddFile(u"C:\\windows\\system32\\drivers\\etc\\hosts", "", attr::kHidden | attr::kSystem);
     InitPaths(form);
     EXPECT_EQ(form.strHostsFile, u"C:\\windows\\system32\\drivers\\etc\\hosts") << "hidden etc folder";
 }

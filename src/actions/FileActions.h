@@ -1,0 +1,13 @@
+// Script actions on local files: copy, delete, checkwritable.
+#pragma once
+
+#include "app/frmUpdate.h"
+
+namespace qx {
+
+void DoCopy(FrmUpdate& form, const Text& strFrom, const Text& strTo, bool blnOverWrite);
+void DoDelete(FrmUpdate& form, const Text& strFile);
+// False when another program holds the file: the session stops.
+bool DoCheckWritable(FrmUpdate& form, const Text& strFile);
+
+}  // namespace qx

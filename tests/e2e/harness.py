@@ -1,0 +1,505 @@
+"""End-to-end harness: runs the Windows build of the updater under Wine and
+looks at its windows through the driver program (qxdriver.exe).
+
+Everything that waits has a time limit. A program still running at the end of
+a test is killed by pid, and the failure message carries what its window
+showed last (caption, buttons, progress list), so a hang can be read from the
+test output alone.
+
+Configuration comes from the environment, as the CMake test definitions set
+it: QX_BUILD_DIR (the Windows build folder, which also holds the Wine
+prefix), QX_EXE (QXUpdate.exe), QX_DRIVER (qxdriver.exe), QX_WINE_RUN
+(scripts/wine-run.sh) and QX_VERSION (major.minor.revision of the build).
+"""
+
+import ctypes
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.environ.get("QX_REPO") or os.path.dirname(os.path.dirname(HERE))
+BUILD_DIR = os.path.abspath(os.environ.get("QX_BUILD_DIR") or os.path.join(REPO, "build", "win"))
+WINE_RUN = os.environ.get("QX_WINE_RUN") or os.path.join(REPO, "scripts", "wine-run.sh")
+EXE = os.environ.get("QX_EXE") or os.path.join(BUILD_DIR, "QXUpdate.exe")
+DRIVER = os.environ.get("QX_DRIVER") or os.path.join(BUILD_DIR, "qxdriver.exe")
+VERSION = os.environ.get("QX_VERSION") or "1.1.1"
+PREFIX = os.path.join(BUILD_DIR, "wineprefix")
+WORK_ROOT = os.path.join(BUILD_DIR, "e2e-work")
+
+# Exit codes of the driver.
+DRIVER_OK = 0
+DRIVER_USAGE = 1
+DRIVER_NOT_FOUND = 2
+DRIVER_REFUSED = 3
+
+# A driver run costs about half a second of Wine start-up; this is its own
+# limit on top of the polling time it was given.
+DRIVER_OVERHEAD_S = 60
+
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def become_subreaper():
+    """Wine's helper processes are orphaned when the program that started
+    them ends; as a subreaper this process inherits and reaps them instead of
+    leaving zombies behind when PID 1 does not reap."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    except (OSError, AttributeError):
+        pass
+
+
+def hexu(text):
+    """The driver's encoding of a non-ASCII argument: hex of its UTF-8 bytes."""
+    return text.encode("utf-8").hex().upper()
+
+
+# ---------------------------------------------------------------- processes
+
+def _read(path, mode="rb"):
+    try:
+        with open(path, mode) as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def prefix_processes():
+    """(pid, argv) of every live process that runs in this build's prefix."""
+    want = b"WINEPREFIX=" + PREFIX.encode()
+    me = os.getpid()
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) == me:
+            continue
+        env = _read(f"/proc/{name}/environ")
+        if not env or want not in env.split(b"\0"):
+            continue
+        stat = _read(f"/proc/{name}/stat", "r") or ""
+        if ") Z" in stat:
+            continue
+        argv = (_read(f"/proc/{name}/cmdline") or b"").split(b"\0")
+        found.append((int(name), [a.decode("utf-8", "replace") for a in argv if a]))
+    return found
+
+
+def _is_wine_service(argv):
+    """Wine's own server and system processes, which tests leave running."""
+    if not argv:
+        return True
+    first = argv[0].replace("/", "\\").lower()
+    return os.path.basename(argv[0]).startswith("wineserver") or first.startswith("c:\\windows\\")
+
+
+def kill_test_programs(exclude=()):
+    """Kills, by pid, every program in the prefix that is not part of Wine
+    itself: updater copies, drivers, programs an update started. Returns what
+    was killed."""
+    killed = []
+    for pid, argv in prefix_processes():
+        if pid in exclude or _is_wine_service(argv):
+            continue
+        try:
+            os.kill(pid, signal.SIGKILL)
+            killed.append((pid, argv))
+        except ProcessLookupError:
+            pass
+    reap_orphans()
+    return killed
+
+
+_tracked_pids = set()
+
+
+def reap_orphans():
+    """Reaps zombie children this process inherited as a subreaper, leaving
+    alone the ones a Popen object will wait for."""
+    me = str(os.getpid())
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) in _tracked_pids:
+            continue
+        stat = _read(f"/proc/{name}/stat", "r")
+        if not stat:
+            continue
+        fields = stat.rsplit(")", 1)[-1].split()
+        if len(fields) >= 2 and fields[0] == "Z" and fields[1] == me:
+            try:
+                os.waitpid(int(name), os.WNOHANG)
+            except ChildProcessError:
+                pass
+
+
+# ---------------------------------------------------------------- reading lines
+
+class LineReader:
+    """Reads lines from a pipe with a time limit per line."""
+
+    def __init__(self, stream):
+        self._fd = stream.fileno()
+        self._buf = b""
+        self.lines = []
+
+    def readline(self, timeout_s):
+        deadline = time.monotonic() + timeout_s
+        while b"\n" not in self._buf:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            ready, _, _ = select.select([self._fd], [], [], left)
+            if not ready:
+                return None
+            chunk = os.read(self._fd, 65536)
+            if not chunk:
+                if self._buf:
+                    break
+                return None
+            self._buf += chunk
+        line, _, self._buf = self._buf.partition(b"\n")
+        text = line.decode("utf-8", "replace").rstrip("\r")
+        self.lines.append(text)
+        return text
+
+
+# ---------------------------------------------------------------- the driver
+
+class DriverResult:
+    def __init__(self, args, rc, objects, stderr):
+        self.args = args
+        self.rc = rc
+        self.objects = objects
+        self.stderr = stderr
+
+    @property
+    def ok(self):
+        return self.rc == DRIVER_OK
+
+    @property
+    def first(self):
+        return self.objects[0] if self.objects else None
+
+    @property
+    def error(self):
+        for o in self.objects:
+            if isinstance(o, dict) and "error" in o:
+                return o["error"]
+        return None
+
+    def __repr__(self):
+        return f"driver {self.args[0]}: exit {self.rc}, output {self.objects!r}" + (
+            f", stderr {self.stderr.strip()[-500:]!r}" if self.stderr.strip() else "")
+
+
+class Driver:
+    """Runs qxdriver.exe commands. Window selectors: caption (exact text),
+    exe (base name of the owning program), hwnd (as printed by the driver)."""
+
+    def __init__(self):
+        self.last = None
+
+    def _selector(self, caption=None, title=None, exe=None, hwnd=None, hidden=False):
+        args = []
+        if caption is not None:
+            args += ["--caption-hex", hexu(caption)]
+        if title is not None:
+            args += ["--title-hex", hexu(title)]
+        if exe is not None:
+            args += ["--exe", exe]
+        if hwnd is not None:
+            args += ["--hwnd", hwnd]
+        if hidden:
+            args.append("--hidden")
+        return args
+
+    def run(self, command, *args, timeout_ms=0, **selector):
+        argv = [command, *args, *self._selector(**selector)]
+        if timeout_ms:
+            argv += ["--timeout-ms", str(int(timeout_ms))]
+        limit = timeout_ms / 1000.0 + DRIVER_OVERHEAD_S
+        try:
+            proc = subprocess.run([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=limit)
+        except subprocess.TimeoutExpired as e:
+            raise AssertionError(
+                f"qxdriver {' '.join(argv)} did not finish within {limit:.0f} s; "
+                f"it printed {e.stdout!r}") from None
+        objects = []
+        for line in proc.stdout.decode("utf-8", "replace").splitlines():
+            line = line.strip()
+            if not line:
+                continue
+            try:
+                objects.append(json.loads(line))
+            except ValueError:
+                objects.append({"unparsed": line})
+        result = DriverResult(argv, proc.returncode, objects,
+                              proc.stderr.decode("utf-8", "replace"))
+        if result.rc == DRIVER_USAGE:
+            raise AssertionError(f"the driver rejected its arguments: {result!r}")
+        self.last = result
+        return result
+
+    def find(self, timeout_ms=0, **selector):
+        r = self.run("find", timeout_ms=timeout_ms, **selector)
+        return r.first if r.ok else None
+
+    def state(self, timeout_ms=0, **selector):
+        r = self.run("state", timeout_ms=timeout_ms, **selector)
+        return r.first if r.ok else None
+
+    def count(self, expect=None, timeout_ms=0, **selector):
+        args = ["--expect", str(expect)] if expect is not None else []
+        r = self.run("count", *args, timeout_ms=timeout_ms, **selector)
+        first = r.first or {}
+        return first.get("count", -1), first.get("windows", [])
+
+    def click(self, button, timeout_ms=0, **selector):
+        return self.run("click", hexu(button), timeout_ms=timeout_ms, **selector)
+
+    def close(self, timeout_ms=0, **selector):
+        return self.run("close", timeout_ms=timeout_ms, **selector)
+
+    def syscommand(self, command_id, timeout_ms=0, **selector):
+        return self.run("syscommand", str(command_id), timeout_ms=timeout_ms, **selector)
+
+    def msgbox(self, timeout_ms=0, **selector):
+        r = self.run("msgbox", timeout_ms=timeout_ms, **selector)
+        return r.first if r.ok else None
+
+    def answer(self, button=None, button_id=None, timeout_ms=0, **selector):
+        arg = f"id:{button_id}" if button_id is not None else hexu(button)
+        return self.run("answer", arg, timeout_ms=timeout_ms, **selector)
+
+    def wait_gone(self, timeout_ms, **selector):
+        return self.run("wait-gone", timeout_ms=timeout_ms, **selector).ok
+
+    def start_watch_enable(self, button, timeout_ms, **selector):
+        """Starts a driver that reports when a window appears and when one of
+        its buttons becomes enabled; returns (process, line reader) once the
+        driver is ready to see the window."""
+        argv = ["watch-enable", "--button-hex", hexu(button), "--timeout-ms", str(timeout_ms),
+                *self._selector(**selector)]
+        proc = subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        _tracked_pids.add(proc.pid)
+        reader = LineReader(proc.stdout)
+        line = reader.readline(DRIVER_OVERHEAD_S)
+        if line is None or json.loads(line).get("event") != "ready":
+            proc.kill()
+            proc.wait(10)
+            raise AssertionError(f"watch-enable driver did not get ready; it printed {reader.lines!r}")
+        return proc, reader
+
+
+# ---------------------------------------------------------------- describing state
+
+def describe_window(state):
+    """A readable account of a `state` result, for failure messages."""
+    if not state:
+        return "  (no window)"
+    out = [f"  window {state.get('hwnd')} of {state.get('exe')}: caption {state.get('caption')!r}"]
+    for s in state.get("statics", []):
+        out.append(f"  static {s['text']!r}" + ("" if s["visible"] else " (hidden)"))
+    hidden = 0
+    for b in state.get("buttons", []):
+        if not b["visible"]:
+            hidden += 1  # Wine's message boxes keep their unused buttons hidden
+            continue
+        out.append(f"  button {b['text']!r} ({'enabled' if b['enabled'] else 'disabled'})")
+    if hidden:
+        out.append(f"  ({hidden} hidden buttons)")
+    for lst in state.get("lists", []):
+        if not lst.get("readable"):
+            out.append("  progress list: unreadable (the program does not answer messages)")
+            continue
+        out.append(f"  progress list: {lst['count']} lines")
+        for i, item in enumerate(lst.get("items", [])):
+            out.append(f"    {i + 1:3}: {item}")
+    return "\n".join(out)
+
+
+# ---------------------------------------------------------------- programs under test
+
+class TestTimeout(Exception):
+    pass
+
+
+class App:
+    """One run of a Windows program under Wine, started through wine-run.sh.
+    Wine replaces the script and its wrapper in place (exec), so the Linux pid
+    is the program's own for its whole life."""
+
+    def __init__(self, path, args=(), log_dir=WORK_ROOT, name=None):
+        self.path = path
+        self.args = list(args)
+        self.name = name or os.path.basename(path)
+        os.makedirs(log_dir, exist_ok=True)
+        self.log_path = os.path.join(log_dir, f"{self.name}.{time.monotonic_ns()}.log")
+        self.proc = None
+        self.last_state = None
+
+    def start(self):
+        self._log = open(self.log_path, "wb")
+        self.proc = subprocess.Popen([WINE_RUN, self.path, *self.args], stdin=subprocess.DEVNULL,
+                                     stdout=self._log, stderr=subprocess.STDOUT)
+        _tracked_pids.add(self.proc.pid)
+        return self
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def running(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def wait_exit(self, timeout_s):
+        """The exit code, or None when the program is still running."""
+        try:
+            return self.proc.wait(timeout_s)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def log_tail(self, lines=20):
+        data = (_read(self.log_path) or b"").decode("utf-8", "replace").splitlines()
+        return "\n".join("  | " + line for line in data[-lines:])
+
+    def kill(self):
+        if self.running():
+            try:
+                os.kill(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(30)
+        if self.proc is not None:
+            _tracked_pids.discard(self.proc.pid)
+        if getattr(self, "_log", None):
+            self._log.close()
+
+
+class UpdaterTestCase(unittest.TestCase):
+    """Base of the end-to-end tests: starts programs, kills what is left at
+    the end, and turns hangs into failures that show the window's state."""
+
+    # The whole test, waits included; the alarm turns a hang into a failure.
+    time_limit_s = 180
+
+    @classmethod
+    def setUpClass(cls):
+        become_subreaper()
+        for path, what in ((EXE, "the updater"), (DRIVER, "the driver"), (WINE_RUN, "wine-run.sh")):
+            if not os.path.exists(path):
+                raise AssertionError(f"{what} is missing: {path} (build the Windows tree first)")
+
+    def setUp(self):
+        self.driver = Driver()
+        self.apps = []
+        leftovers = kill_test_programs()
+        if leftovers:
+            print(f"killed programs left over from an earlier test: {leftovers}")
+        self.work_dir = os.path.join(WORK_ROOT, self.id().rsplit(".", 2)[-2] + "." + self._testMethodName)
+        shutil.rmtree(self.work_dir, ignore_errors=True)
+        os.makedirs(self.work_dir)
+        signal.signal(signal.SIGALRM, self._on_time_limit)
+        signal.alarm(self.time_limit_s)
+        self.addCleanup(self._clean_up)
+
+    def _on_time_limit(self, signum, frame):
+        signal.alarm(0)
+        raise TestTimeout(f"the test did not finish within {self.time_limit_s} s\n"
+                          + self.describe_apps())
+
+    def _clean_up(self):
+        signal.alarm(0)
+        hung = [a for a in self.apps if a.running()]
+        report = self.describe_apps() if hung else ""
+        for a in self.apps:
+            a.kill()
+        killed = kill_test_programs()
+        reap_orphans()
+        if hung:
+            # The test's own assertions came first; this reports what the
+            # kill found, so a test that forgot to wait still shows it.
+            print(f"killed {len(hung)} program(s) still running at the end of {self.id()}:\n{report}")
+        if killed:
+            print(f"also killed: {killed}")
+
+    # ------------------------------------------------------------ starting
+
+    def start(self, path=None, args=(), name=None):
+        app = App(path or EXE, args, log_dir=self.work_dir, name=name)
+        self.apps.append(app)
+        return app.start()
+
+    def copy_exe(self, file_name, source=None):
+        """A copy of the updater under another file name in the test's folder."""
+        target = os.path.join(self.work_dir, file_name)
+        shutil.copy2(source or EXE, target)
+        return target
+
+    # ------------------------------------------------------------ looking
+
+    def state_of(self, app=None, timeout_ms=0, **selector):
+        state = self.driver.state(timeout_ms=timeout_ms, **selector)
+        if app is not None and state is not None:
+            app.last_state = state
+        return state
+
+    def describe_apps(self):
+        """Each program's fate, and every window of the ones still running
+        (message boxes included), as the driver sees them now."""
+        parts = []
+        names = []
+        for a in self.apps:
+            if a.running():
+                parts.append(f"{a.name} (pid {a.pid}): running")
+                name = os.path.basename(a.path)
+                if name.lower() not in (n.lower() for n in names):
+                    names.append(name)
+            else:
+                parts.append(f"{a.name} (pid {a.pid}): ended with exit code {a.proc.returncode}")
+            tail = a.log_tail()
+            if tail:
+                parts.append(f"  its output:\n{tail}")
+        for name in names:
+            try:
+                r = self.driver.run("state", "--all", exe=name)
+            except AssertionError as e:
+                parts.append(f"windows of {name}: the driver failed: {e}")
+                continue
+            windows = [o for o in r.objects if "hwnd" in o]
+            if not windows:
+                last = [a.last_state for a in self.apps
+                        if a.last_state and os.path.basename(a.path) == name]
+                parts.append(f"windows of {name}: none now"
+                             + (f"; the last one seen:\n{describe_window(last[-1])}" if last else ""))
+            for w in windows:
+                parts.append(describe_window(w))
+        return "\n".join(parts)
+
+    def fail_with_state(self, message):
+        context = self.describe_apps()
+        self.fail(f"{message}\n{context}" if context else message)
+
+    def check(self, what, expected, got):
+        """Fails with `what`, the expected and the actual value, and the state
+        of the programs under test."""
+        if expected != got:
+            self.fail_with_state(f"{what}: expected {expected!r}, got {got!r}")
+
+    def expect_exit(self, app, timeout_s, why):
+        code = app.wait_exit(timeout_s)
+        if code is None:
+            self.fail_with_state(f"{app.name} (pid {app.pid}) should have ended within "
+                                 f"{timeout_s} s {why}, but is still running")
+        return code
+
+    def expect_running(self, app, why):
+        if not app.running():
+            self.fail_with_state(f"{app.name} (pid {app.pid}) should still be running {why}, "
+                                 f"but ended with {app.proc.returncode}\n{app.log_tail()}")

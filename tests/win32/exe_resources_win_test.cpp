@@ -1,0 +1,99 @@
+// Checks of the built QXUpdate.exe itself: what Explorer, the loader and the
+// elevation prompt will read from it. The program file is named by QX_EXE.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring ExePath() {
+    wchar_t buf[MAX_PATH * 2];
+    const DWORD n = GetEnvironmentVariableW(L"QX_EXE", buf, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) return std::wstring();
+    std::wstring path(buf, n);
+    // A Linux path handed through by the test runner lives on Wine's Z: drive.
+    if (!path.empty() && path[0] == L'/') {
+        for (wchar_t& c : path) {
+            if (c == L'/') c = L'\\';
+        }
+        path = L"Z:" + path;
+    }
+    return path;
+}
+
+class BuiltProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = ExePath();
+        if (path_.empty()) GTEST_SKIP() << "QX_EXE is not set: no built program to check";
+    }
+    std::wstring path_;
+};
+
+TEST_F(BuiltProgram, VersionResourceReadsOneZeroOneZeroZeroZeroOne) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path_.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<BYTE> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path_.c_str(), 0, size, data.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), 1u) << "major";
+    EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), 1u) << "minor";
+    EXPECT_EQ(LOWORD(fixed->dwFileVersionLS), 1u) << "revision";
+
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\FileVersion",
+                               reinterpret_cast<void**>(&text), &len));
+    EXPECT_EQ(std::wstring(text), L"1.01.0001");
+}
+
+TEST_F(BuiltProgram, CarriesItsIconInBothSizes) {
+    HMODULE module = LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    for (int size : {32, 16}) {
+        HANDLE icon = LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0);
+        ASSERT_NE(icon, nullptr) << "no icon of " << size << " pixels";
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(static_cast<HICON>(icon), &info));
+        BITMAP bm{};
+        GetObjectW(info.hbmMask, sizeof bm, &bm);
+        EXPECT_EQ(bm.bmWidth, size) << "the icon was scaled from another size";
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(static_cast<HICON>(icon));
+    }
+    FreeLibrary(module);
+}
+
+TEST_F(BuiltProgram, ManifestAsksForHighestAvailableAndDpiAwareness) {
+    HMODULE module = LoadLibraryExW(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC res = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(res, nullptr) << "no manifest resource";
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, res)));
+    const std::string manifest(bytes, SizeofResource(module, res));
+    FreeLibrary(module);
+    for (const char* needle : {"level=\"highestAvailable\"", "Microsoft.Windows.Common-Controls",
+                               "version=\"6.0.0.0\"", "<dpiAware>true</dpiAware>"}) {
+        EXPECT_NE(manifest.find(needle), std::string::npos) << "manifest lacks " << needle;
+    }
+}
+
+TEST_F(BuiltProgram, EndsWithAnEmptyConfigurationTrailer) {
+    std::ifstream in(path_.c_str(), std::ios::binary);
+    ASSERT_TRUE(in.good());
+    in.seekg(-32, std::ios::end);
+    char tail[32];
+    in.read(tail, 32);
+    ASSERT_EQ(in.gcount(), 32);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(tail[i], 0) << "byte " << i << " of the trailer";
+}
+
+}  // namespace
