@@ -16,3 +16,14 @@ add_executable(qx_unit_tests ${QX_UNIT_TESTS})
 target_include_directories(qx_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
 target_link_libraries(qx_unit_tests PRIVATE qxcore GTest::gtest GTest::gtest_main GTest::gmock)
 add_test(NAME unit_tests COMMAND qx_unit_tests --gtest_brief=1)
+
+# The interpreter's fuzz target, built only with clang: a separate build
+# folder configured with -DCMAKE_CXX_COMPILER=clang++ -DQX_FUZZ=ON.
+option(QX_FUZZ "Build the libFuzzer target of the script interpreter (clang only)" OFF)
+if(QX_FUZZ)
+  target_compile_options(qxcore PUBLIC -fsanitize=fuzzer-no-link)
+  add_executable(script_fuzz ${CMAKE_SOURCE_DIR}/tests/fuzz/script_fuzz.cpp)
+  target_include_directories(script_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+  target_link_libraries(script_fuzz PRIVATE qxcore)
+  target_link_options(script_fuzz PRIVATE -fsanitize=fuzzer)
+endif()

@@ -50,8 +50,13 @@ if(EXISTS ${QX_GTEST_SOURCE_DIR}/CMakeLists.txt)
   if(MINGW)
     target_link_options(qx_win32_tests PRIVATE ${QX_STATIC_LINK})
   endif()
-  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1)
+  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=-Http*)
   set_tests_properties(win32_tests PROPERTIES ENVIRONMENT "QX_EXE=$<TARGET_FILE:QXUpdate>")
+  # The HTTP client against real servers on 127.0.0.1: nginx and the test
+  # suite's fault-injecting server, started around the run by the wrapper.
+  add_test(NAME http_win_tests
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/servers/run_with_servers.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:qx_win32_tests> --gtest_brief=1 --gtest_filter=Http*)
   add_dependencies(qx_win32_tests QXUpdate)
 endif()
 

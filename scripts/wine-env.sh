@@ -13,7 +13,8 @@ QX_PREFIX="$QX_BUILD_DIR/wineprefix"
 QX_LOCALE_DIR="$QX_BUILD_DIR/locale"
 QX_DISPLAY_FILE="$QX_BUILD_DIR/x-display"     # the display Wine programs use
 QX_XVFB_PID_FILE="$QX_BUILD_DIR/xvfb.pid"     # only when we started the server
-QX_LOCK_FILE="$QX_BUILD_DIR/.wine-prefix.lock"
+QX_SERVER_PID_FILE="$QX_BUILD_DIR/wineserver.pid" # the persistent wine server
+QX_LOCK_FILE="$QX_BUILD_DIR/.qx-wine.lock"
 
 # glibc has no zh_CN.UTF-8 on a stock Debian; without it Wine cannot create
 # file names with Chinese characters, so one is compiled into the build folder.

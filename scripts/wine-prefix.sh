@@ -102,6 +102,36 @@ ensure_prefix() {
   log "prefix ready"
 }
 
+# One wine server for the whole test run, started here with its output on
+# /dev/null. Otherwise the first program of a run starts it (and Wine's
+# service processes) with that program's stdout and stderr, and a caller that
+# reads them to the end waits for as long as the server lives.
+ensure_server() {
+  local pid i
+  if [ -s "$QX_SERVER_PID_FILE" ]; then
+    pid="$(cat "$QX_SERVER_PID_FILE")"
+    if pid_alive "$pid" && grep -q wineserver "/proc/$pid/cmdline" 2>/dev/null; then
+      return 0
+    fi
+    rm -f "$QX_SERVER_PID_FILE"
+  fi
+  (
+    qx_wine_env
+    setsid wineserver -f -p </dev/null >/dev/null 2>&1 9>&- &
+    echo $! >"$QX_SERVER_PID_FILE"
+  )
+  pid="$(cat "$QX_SERVER_PID_FILE")"
+  sleep 0.2
+  if ! pid_alive "$pid"; then
+    # Another server of this prefix is running (not started by us); it
+    # will do, and the next call tries again once it has gone.
+    rm -f "$QX_SERVER_PID_FILE"
+    return 0
+  fi
+  # Start Wine's service processes and desktop now, with quiet stdio too.
+  (qx_wine_env; timeout 120 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true) 9>&-
+}
+
 # The pids of every process that runs in this prefix, except this script and
 # its ancestors (which may carry the same WINEPREFIX).
 prefix_pids() {
@@ -159,11 +189,13 @@ case "$cmd" in
     ensure_locale
     ensure_display
     ensure_prefix
+    ensure_server
     ;;
   down)
     exec 9>"$QX_LOCK_FILE"
     timeout 120 flock 9 || true
     kill_prefix_processes
+    rm -f "$QX_SERVER_PID_FILE"
     stop_xvfb
     ;;
   status)
@@ -171,6 +203,7 @@ case "$cmd" in
     echo "prefix:       $QX_PREFIX ($([ -f "$QX_PREFIX/.qx-ready" ] && echo ready || echo absent))"
     echo "display:      $(cat "$QX_DISPLAY_FILE" 2>/dev/null || echo none)"
     echo "Xvfb pid:     $(cat "$QX_XVFB_PID_FILE" 2>/dev/null || echo none)"
+    echo "server pid:   $(cat "$QX_SERVER_PID_FILE" 2>/dev/null || echo none)"
     echo "processes:    $(prefix_pids | tr '\n' ' ')"
     ;;
   *)

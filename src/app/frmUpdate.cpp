@@ -1,5 +1,6 @@
 #include "app/frmUpdate.h"
 
+#include "script/Paths.h"
 #include "version.h"
 
 namespace qx {
@@ -42,6 +43,7 @@ bool FrmUpdate::Form_Load() {
     p_.ui.SetCaption(AppTitle() + u"(版本" + GetVersion() + u")");
     strWorkDir = u"c:\\qxwork\\";
     strTempDir = strWorkDir + u"temp\\";
+    InitPaths(*this);
     return true;
 }
 

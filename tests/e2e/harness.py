@@ -19,6 +19,7 @@ import select
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -202,6 +203,9 @@ class Driver:
 
     def __init__(self):
         self.last = None
+        # The last state with a readable progress list, per window: a hung
+        # program cannot answer for its list any more.
+        self.readable_states = {}
 
     def _selector(self, caption=None, title=None, exe=None, hwnd=None, hidden=False):
         args = []
@@ -222,15 +226,23 @@ class Driver:
         if timeout_ms:
             argv += ["--timeout-ms", str(int(timeout_ms))]
         limit = timeout_ms / 1000.0 + DRIVER_OVERHEAD_S
-        try:
-            proc = subprocess.run([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
-                                  capture_output=True, timeout=limit)
-        except subprocess.TimeoutExpired as e:
-            raise AssertionError(
-                f"qxdriver {' '.join(argv)} did not finish within {limit:.0f} s; "
-                f"it printed {e.stdout!r}") from None
+        # Output goes to files, not pipes: a Wine process the driver happens
+        # to start (the server, the desktop) would inherit a pipe and keep it
+        # open long after the driver has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            try:
+                proc = subprocess.run([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
+                                      stdout=out, stderr=err, timeout=limit)
+            except subprocess.TimeoutExpired:
+                out.seek(0)
+                raise AssertionError(
+                    f"qxdriver {' '.join(argv)} did not finish within {limit:.0f} s; "
+                    f"it printed {out.read()!r}") from None
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
         objects = []
-        for line in proc.stdout.decode("utf-8", "replace").splitlines():
+        for line in stdout.decode("utf-8", "replace").splitlines():
             line = line.strip()
             if not line:
                 continue
@@ -238,11 +250,14 @@ class Driver:
                 objects.append(json.loads(line))
             except ValueError:
                 objects.append({"unparsed": line})
-        result = DriverResult(argv, proc.returncode, objects,
-                              proc.stderr.decode("utf-8", "replace"))
+        result = DriverResult(argv, proc.returncode, objects, stderr.decode("utf-8", "replace"))
         if result.rc == DRIVER_USAGE:
             raise AssertionError(f"the driver rejected its arguments: {result!r}")
         self.last = result
+        for o in objects:
+            lists = o.get("lists") if isinstance(o, dict) else None
+            if lists and all(lst.get("readable") for lst in lists):
+                self.readable_states[o["hwnd"]] = o
         return result
 
     def find(self, timeout_ms=0, **selector):
@@ -299,8 +314,10 @@ class Driver:
 
 # ---------------------------------------------------------------- describing state
 
-def describe_window(state):
-    """A readable account of a `state` result, for failure messages."""
+def describe_window(state, earlier=None):
+    """A readable account of a `state` result, for failure messages; when the
+    progress list cannot be read now, `earlier` (a previous state of the same
+    window) supplies it."""
     if not state:
         return "  (no window)"
     out = [f"  window {state.get('hwnd')} of {state.get('exe')}: caption {state.get('caption')!r}"]
@@ -314,11 +331,16 @@ def describe_window(state):
         out.append(f"  button {b['text']!r} ({'enabled' if b['enabled'] else 'disabled'})")
     if hidden:
         out.append(f"  ({hidden} hidden buttons)")
-    for lst in state.get("lists", []):
+    for n, lst in enumerate(state.get("lists", [])):
         if not lst.get("readable"):
             out.append("  progress list: unreadable (the program does not answer messages)")
-            continue
-        out.append(f"  progress list: {lst['count']} lines")
+            old = (earlier or {}).get("lists", [])
+            if n >= len(old):
+                continue
+            lst = old[n]
+            out.append(f"  progress list as last read: {lst['count']} lines")
+        else:
+            out.append(f"  progress list: {lst['count']} lines")
         for i, item in enumerate(lst.get("items", [])):
             out.append(f"    {i + 1:3}: {item}")
     return "\n".join(out)
@@ -399,6 +421,7 @@ class UpdaterTestCase(unittest.TestCase):
     def setUp(self):
         self.driver = Driver()
         self.apps = []
+        self.watchers = []
         leftovers = kill_test_programs()
         if leftovers:
             print(f"killed programs left over from an earlier test: {leftovers}")
@@ -415,19 +438,20 @@ class UpdaterTestCase(unittest.TestCase):
                           + self.describe_apps())
 
     def _clean_up(self):
+        # Programs still running here are either done with (the test did not
+        # need to close them) or hung, in which case the test's failure
+        # message already carries their state.
         signal.alarm(0)
-        hung = [a for a in self.apps if a.running()]
-        report = self.describe_apps() if hung else ""
         for a in self.apps:
             a.kill()
-        killed = kill_test_programs()
+        for proc in self.watchers:
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait(30)
+            proc.stdout.close()
+            _tracked_pids.discard(proc.pid)
+        kill_test_programs()
         reap_orphans()
-        if hung:
-            # The test's own assertions came first; this reports what the
-            # kill found, so a test that forgot to wait still shows it.
-            print(f"killed {len(hung)} program(s) still running at the end of {self.id()}:\n{report}")
-        if killed:
-            print(f"also killed: {killed}")
 
     # ------------------------------------------------------------ starting
 
@@ -435,6 +459,13 @@ class UpdaterTestCase(unittest.TestCase):
         app = App(path or EXE, args, log_dir=self.work_dir, name=name)
         self.apps.append(app)
         return app.start()
+
+    def watch_enable(self, button, timeout_ms, **selector):
+        """A driver watching for a window and the enabling of one of its
+        buttons (see Driver.start_watch_enable); ended at clean-up."""
+        proc, reader = self.driver.start_watch_enable(button, timeout_ms, **selector)
+        self.watchers.append(proc)
+        return reader
 
     def copy_exe(self, file_name, source=None):
         """A copy of the updater under another file name in the test's folder."""
@@ -479,7 +510,7 @@ class UpdaterTestCase(unittest.TestCase):
                 parts.append(f"windows of {name}: none now"
                              + (f"; the last one seen:\n{describe_window(last[-1])}" if last else ""))
             for w in windows:
-                parts.append(describe_window(w))
+                parts.append(describe_window(w, self.driver.readable_states.get(w["hwnd"])))
         return "\n".join(parts)
 
     def fail_with_state(self, message):

@@ -147,8 +147,7 @@ class StartButtonTest(WindowTestCase):
     def test_start_button_is_disabled_at_first_and_enabled_half_a_second_later(self):
         # The watching driver runs before the updater starts, so it sees the
         # window within a few milliseconds of it being shown.
-        watcher, reader = self.driver.start_watch_enable(START, timeout_ms=40000, caption=CAPTION)
-        self.addCleanup(lambda: (watcher.kill(), watcher.wait(10)))
+        reader = self.watch_enable(START, timeout_ms=40000, caption=CAPTION)
         app = self.start()
         seen_line = reader.readline(WINDOW_TIMEOUT_S + 15)
         if seen_line is None:

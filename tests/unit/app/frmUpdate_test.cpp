@@ -10,6 +10,9 @@ TEST_F(StartUp, CaptionAndDefaultFolders) {
     EXPECT_EQ(ToUtf8(s.window.caption), "在线升级程序(版本1.1.1)");
     EXPECT_EQ(ToUtf8(form.strWorkDir), "c:\\qxwork\\");
     EXPECT_EQ(ToUtf8(form.strTempDir), "c:\\qxwork\\temp\\");
+    EXPECT_EQ(ToUtf8(form.strServerURL), "http://127.0.0.1") << "no program file: the fallback address";
+    EXPECT_EQ(ToUtf8(form.strAppDir), "C:\\Program Files\\QX\\");
+    EXPECT_EQ(ToUtf8(form.strWinDir), "C:\\windows\\");
     EXPECT_FALSE(form.blnQuit);
     EXPECT_FALSE(s.window.updateEnabled) << "the start button waits for the start check";
     EXPECT_TRUE(s.window.boxes.empty());

@@ -11,8 +11,8 @@ namespace qx::fake {
 class SessionTest : public FormTest {
 protected:
     void SetUp() override {
-        form.strServerURL = u"http://10.0.0.1";
         ASSERT_TRUE(form.Form_Load());
+        form.strServerURL = u"http://10.0.0.1";
         s.http.server = [this](const HttpExchange& r) {
             const Text prefix = form.strServerURL;
             const Text path = r.url.substr(0, prefix.size()) == prefix ? r.url.substr(prefix.size()) : r.url;
