@@ -21,7 +21,7 @@ set_source_files_properties(${QX_GENERATED_DIR}/QXUpdate.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/QXUpdate.ico;${QX_GENERATED_DIR}/QXUpdate.manifest")
 target_link_libraries(QXUpdate PRIVATE qxwin)
 if(MINGW)
-  target_link_options(QXUpdate PRIVATE ${QX_STATIC_LINK} -municode -mwindows)
+  target_link_options(QXUpdate PRIVATE ${QX_STATIC_LINK} -municode -mwindows $<$<CONFIG:Release>:-s>)
 elseif(MSVC)
   target_link_options(QXUpdate PRIVATE /MANIFEST:NO)
   set_property(TARGET QXUpdate PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")

@@ -1,11 +1,197 @@
 #include "actions/HostsFile.h"
 
-#include "actions/NotBuilt.h"
+#include <memory>
 
 namespace qx {
 
-void DoHostsAdd(FrmUpdate& form, const Text&, const Text&) { LogCommandNotAvailable(form, u"hostsadd"); }
+namespace {
 
-void DoHostsRemove(FrmUpdate& form, const Text&) { LogCommandNotAvailable(form, u"hostsremove"); }
+const Text kQuote(1, u'"');
+const Bytes kLineEnd = "\r\n";
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+bool SameHostName(const Text& a, const Text& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    }
+    return true;
+}
+
+// Writes the new content beside the hosts file and then puts it in place in
+// one step, so a failure half-way (disk full, a crash) never leaves a
+// hosts file with lines missing. The partial file is removed on failure.
+void PutHostsFileInPlace(FrmUpdate& form, const Bytes& content) {
+    IFileSystem& files = form.platform().files;
+    const Text temp = form.strHostsFile + u"." + form.GetRndString(8) + u".tmp";
+    bool created = false;
+    try {
+        std::unique_ptr<IOpenFile> out = files.CreateForWrite(temp);
+        created = true;
+        out->Write(content);
+        out->Close();
+        files.Replace(temp, form.strHostsFile);
+    } catch (const std::exception&) {
+        if (created) {
+            try {
+                files.Delete(temp);
+            } catch (const std::exception&) {
+                // Nothing more can be done; the hosts file itself is intact.
+            }
+        }
+        throw;
+    }
+}
+
+}  // namespace
+
+std::vector<Bytes> SplitHostsLines(const Bytes& content) {
+    std::vector<Bytes> lines;
+    Bytes line;
+    for (size_t i = 0; i < content.size(); ++i) {
+        const char c = content[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+HostsFields ParseHostsLine(const Text& line) {
+    HostsFields fields;
+    const Text live = line.substr(0, line.find(u'#'));
+    size_t i = 0;
+    bool first = true;
+    while (i < live.size()) {
+        while (i < live.size() && IsBlank(live[i])) ++i;
+        const size_t start = i;
+        while (i < live.size() && !IsBlank(live[i])) ++i;
+        if (i == start) break;
+        Text field = live.substr(start, i - start);
+        if (first) {
+            fields.address = std::move(field);
+            first = false;
+        } else {
+            fields.names.push_back(std::move(field));
+        }
+    }
+    return fields;
+}
+
+Text HostsLeadingWord(const Text& line) {
+    size_t end = 0;
+    while (end < line.size() && !IsBlank(line[end])) ++end;
+    return line.substr(0, end);
+}
+
+bool IsUsableHostName(const Text& name) {
+    if (name.empty()) return false;
+    for (char16_t c : name) {
+        if (IsBlank(c) || c == u'#' || c == u'\r' || c == u'\n') return false;
+    }
+    return true;
+}
+
+bool HostsLineNamesHost(const Text& line, const Text& name) {
+    for (const Text& field : ParseHostsLine(line).names) {
+        if (SameHostName(field, name)) return true;
+    }
+    return false;
+}
+
+bool HostsEntryPresent(const Text& line, const Text& name, const Text& address) {
+    return ParseHostsLine(line).address == address && HostsLineNamesHost(line, name);
+}
+
+HostsLineFate RemovalFate(const Text& line, const Text& name, const Text& address) {
+    if (!HostsLineNamesHost(line, name)) return HostsLineFate::kKeep;
+    if (address.empty() || HostsLeadingWord(line) == address) return HostsLineFate::kDrop;
+    return HostsLineFate::kCommentOut;
+}
+
+Bytes RewriteHostsForRemoval(const Bytes& content, const ICodePage& codepage, const Text& name,
+                             const Text& address) {
+    Bytes out;
+    for (const Bytes& raw : SplitHostsLines(content)) {
+        switch (RemovalFate(codepage.FromAnsi(raw), name, address)) {
+            case HostsLineFate::kKeep:
+                out += raw + kLineEnd;
+                break;
+            case HostsLineFate::kCommentOut:
+                // Kept for the administrator to see what the mapping was.
+                out += "#" + raw + kLineEnd;
+                break;
+            case HostsLineFate::kDrop:
+                break;
+        }
+    }
+    return out;
+}
+
+bool RewriteHostsForAdd(const Bytes& content, const ICodePage& codepage, const Text& name,
+                        const Text& address, Bytes& newContent) {
+    Bytes out;
+    for (const Bytes& raw : SplitHostsLines(content)) {
+        if (HostsEntryPresent(codepage.FromAnsi(raw), name, address)) return false;
+        out += raw + kLineEnd;
+    }
+    newContent = out + codepage.ToAnsi(address + u"\t" + name) + kLineEnd;
+    return true;
+}
+
+void RemoveHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
+    if (!IsUsableHostName(strDNS)) return;
+    const Platform& platform = form.platform();
+    const Text& hosts = form.strHostsFile;
+    try {
+        const Bytes content = platform.files.ReadAll(hosts);
+        // A read-only hosts file is left alone by the removal; only an add
+        // clears the mark.
+        const uint32_t attributes = platform.files.GetAttributes(hosts);
+        if ((attributes & attr::kReadOnly) != 0) return;
+        PutHostsFileInPlace(form, RewriteHostsForRemoval(content, platform.codepage, strDNS, strIP));
+        // The new file came with attributes of its own.
+        platform.files.SetAttributes(hosts, attributes);
+    } catch (const std::exception&) {
+        // Silent by design: the script goes on with the hosts file as it was.
+    }
+}
+
+void AddHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
+    if (!IsUsableHostName(strDNS)) return;
+    const Platform& platform = form.platform();
+    const Text& hosts = form.strHostsFile;
+    try {
+        const Bytes content = platform.files.ReadAll(hosts);
+        Bytes updated;
+        if (!RewriteHostsForAdd(content, platform.codepage, strDNS, strIP, updated)) return;
+        // An add must get through even when someone marked the file
+        // read-only; the file is left with normal attributes.
+        platform.files.SetAttributes(hosts, attr::kNormal);
+        PutHostsFileInPlace(form, updated);
+        platform.files.SetAttributes(hosts, attr::kNormal);
+    } catch (const std::exception&) {
+        // Silent by design, as for the removal.
+    }
+}
+
+void DoHostsAdd(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
+    form.Message(u"正在添加DNS记录" + kQuote + strDNS + kQuote + u"……");
+    RemoveHostsEntry(form, strDNS, strIP);
+    AddHostsEntry(form, strDNS, strIP);
+}
+
+void DoHostsRemove(FrmUpdate& form, const Text& strDNS) {
+    form.Message(u"正在删除DNS记录" + kQuote + strDNS + kQuote + u"……");
+    RemoveHostsEntry(form, strDNS, Text());
+}
 
 }  // namespace qx

@@ -1,5 +1,6 @@
 #include "app/frmUpdate.h"
 
+#include "config/HandOver.h"
 #include "script/Paths.h"
 #include "version.h"
 
@@ -41,6 +42,7 @@ bool FrmUpdate::Form_Load() {
         return false;
     }
     p_.ui.SetCaption(AppTitle() + u"(版本" + GetVersion() + u")");
+    p_.ui.AddMenu();
     strWorkDir = u"c:\\qxwork\\";
     strTempDir = strWorkDir + u"temp\\";
     InitPaths(*this);
@@ -55,10 +57,8 @@ void FrmUpdate::Timer1_Timer() {
 void FrmUpdate::CheckStartPara() {
     try {
         const Text para = Trim(p_.process.CommandLine());
-        if (para.size() == 32) {
-            // A hand-over tag from another copy of the updater. The hand-over
-            // itself is not wired in yet: the tag is accepted and ignored.
-        }
+        // Another copy of the updater started this one to take over.
+        if (para.size() == 32) UpdateThisApp(*this, para);
         p_.ui.EnableUpdateButton(true);
     } catch (...) {
         p_.ui.EnableUpdateButton(true);

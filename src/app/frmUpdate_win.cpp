@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "app/InputBox_win.h"
+#include "app/SysMenu_win.h"
 #include "resource.h"
 
 namespace qx {
@@ -316,8 +318,13 @@ int Win32Window::MsgBox(const Text& prompt, int flags, const Text& title) {
     return MessageBoxW(owner, W(prompt), W(title), static_cast<UINT>(flags));
 }
 
-Text Win32Window::InputBox(const Text&, const Text&, const Text&) {
-    throw QxError(err::kInvalidCall, u"输入对话框不可用");
+Text Win32Window::InputBox(const Text& prompt, const Text& title, const Text& defaultAnswer) {
+    HWND owner = alive_ && IsWindowVisible(hwnd_) ? hwnd_ : nullptr;
+    return ShowInputBox(instance_, owner, static_cast<HFONT>(font_.Get()), prompt, title, defaultAnswer);
+}
+
+void Win32Window::AddMenu() {
+    if (alive_) qx::AddMenu(hwnd_, form_);
 }
 
 int Win32Window::MousePointer() const { return mousePointer_; }

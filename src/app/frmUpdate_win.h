@@ -50,6 +50,7 @@ public:
     void RefreshList() override;
     void EnableUpdateButton(bool enabled) override;
     void StopStartTimer() override;
+    void AddMenu() override;
     void Close() override;
     bool IsAlive() const override;
     void DoEvents() override;

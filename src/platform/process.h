@@ -1,6 +1,9 @@
 // The running program and the programs it starts.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/core_types.h"
 #include "platform/noncopyable.h"
 
@@ -16,6 +19,29 @@ constexpr int kNormalNoFocus = 4;
 constexpr int kMinimizedNoFocus = 6;
 }  // namespace winstyle
 
+// One key press and release typed into the focused window.
+struct KeyStroke {
+    enum Kind : uint8_t {
+        // A character typed as itself, whatever the keyboard layout; with a
+        // modifier held it goes through the layout where it has a key there.
+        kCharacter,
+        // A key of the keyboard by its Windows virtual-key code.
+        kVirtualKey,
+    };
+    enum Modifier : uint8_t { kShift = 1, kCtrl = 2, kAlt = 4 };
+
+    Kind kind = kCharacter;
+    // A Unicode scalar value for kCharacter, a virtual-key code otherwise.
+    char32_t code = 0;
+    // Modifier bits held down around the key.
+    uint8_t modifiers = 0;
+
+    friend bool operator==(const KeyStroke& a, const KeyStroke& b) {
+        return a.kind == b.kind && a.code == b.code && a.modifiers == b.modifiers;
+    }
+    friend bool operator!=(const KeyStroke& a, const KeyStroke& b) { return !(a == b); }
+};
+
 class IProcessService : NonCopyable {
 public:
     virtual ~IProcessService() = default;
@@ -29,8 +55,9 @@ public:
 
     // Starts a command line without waiting for it; raises on failure.
     virtual void Start(const Text& commandLine, int windowStyle) = 0;
-    // Sends a key sequence to the focused window; raises on failure.
-    virtual void SendKeys(const Text& keys, bool wait) = 0;
+    // Types the keys into the focused window; with wait, returns only once
+    // the receiving window has taken them all. Raises on failure.
+    virtual void SendKeys(const std::vector<KeyStroke>& keys, bool wait) = 0;
 
     // Windows of other copies of the updater, found by exact caption.
     virtual uintptr_t FindTopWindow(const Text& caption) = 0;

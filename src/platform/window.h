@@ -43,6 +43,8 @@ public:
 
     virtual void EnableUpdateButton(bool enabled) = 0;
     virtual void StopStartTimer() = 0;
+    // Puts "设置升级地址" on the window's system menu.
+    virtual void AddMenu() = 0;
 
     // Asks the window to close, as the close button does.
     virtual void Close() = 0;

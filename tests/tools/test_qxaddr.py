@@ -50,10 +50,14 @@ def tool_path(path):
 
 def run(*args):
     cmd = ([RUNNER] if RUNNER else []) + [TOOL] + list(args)
-    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIME_LIMIT,
-                       stdin=subprocess.DEVNULL)
-    out = p.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
-    err = p.stderr.decode("utf-8", "replace").replace("\r\n", "\n")
+    # Files rather than pipes: a helper process the runner leaves behind
+    # (Wine's server) would keep a pipe open long after the tool has ended.
+    with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+        p = subprocess.run(cmd, stdout=out_file, stderr=err_file, timeout=TIME_LIMIT, stdin=subprocess.DEVNULL)
+        out_file.seek(0)
+        err_file.seek(0)
+        out = out_file.read().decode("utf-8", "replace").replace("\r\n", "\n")
+        err = err_file.read().decode("utf-8", "replace").replace("\r\n", "\n")
     return p.returncode, out, err
 
 

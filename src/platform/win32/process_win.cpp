@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/win32/sendkeys_win.h"
+
 namespace qx {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Text must share its layout with Windows' wide strings");
@@ -161,9 +163,7 @@ void Win32Process::Start(const Text& commandLine, int windowStyle) {
     UniqueHandle thread(started.hThread);
 }
 
-void Win32Process::SendKeys(const Text&, bool) {
-    throw QxError(err::kInvalidCall, u"not available yet");
-}
+void Win32Process::SendKeys(const std::vector<KeyStroke>& keys, bool wait) { SendKeysToFocus(keys, wait); }
 
 uintptr_t Win32Process::FindTopWindow(const Text& caption) {
     return reinterpret_cast<uintptr_t>(::FindWindowW(nullptr, Wide(caption)));

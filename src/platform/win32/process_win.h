@@ -27,7 +27,7 @@ public:
     bool PreviousInstanceRunning() override;
 
     void Start(const Text& commandLine, int windowStyle) override;
-    void SendKeys(const Text& keys, bool wait) override;
+    void SendKeys(const std::vector<KeyStroke>& keys, bool wait) override;
 
     uintptr_t FindTopWindow(const Text& caption) override;
     bool IsWindowAlive(uintptr_t window) override;

@@ -30,17 +30,36 @@ TEST_F(StartUp, SecondInstanceIsRefusedWithOneBoxAndNothingElse) {
 }
 
 TEST_F(StartUp, TimerRunsOnceAndEnablesTheButtonWhateverTheCommandLine) {
-    const Text lines[] = {u"", u"   ", u"0123456789ABCDEF0123456789ABCDE",
-                          u"0123456789ABCDEF0123456789ABCDEF0", u"  0123456789ABCDEF0123456789ABCDEF  ",
-                          u"/s"};
-    for (const Text& line : lines) {
+    const Text tag = u"0123456789ABCDEF0123456789ABCDEF";
+    const struct {
+        Text line;
+        bool handOver;
+    } cases[] = {
+        {u"", false},
+        {u"   ", false},
+        {tag.substr(0, 31), false},
+        {tag + u"0", false},
+        {u"/s", false},
+        {tag, true},
+        {u"  " + tag + u"  ", true},
+    };
+    // Without "OldExePath" a tag makes this the restarted copy of a hand-over:
+    // it closes the copy captioned with the tag and reports the replacement.
+    const std::vector<Text> restarted = {u"正在退出临时程序……", u"更换旧版本的升级程序成功。",
+                                         u"请按“开始升级”按钮重新进行升级。"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("command line '" + ToUtf8(c.line) + "'");
         s.window.updateEnabled = false;
         s.window.timerRunning = true;
-        s.process.commandLine = line;
+        s.window.list.clear();
+        s.process.windows.clear();
+        const uintptr_t other = s.process.AddWindow(tag, 1);
+        s.process.commandLine = c.line;
         form.Timer1_Timer();
         EXPECT_FALSE(s.window.timerRunning) << "the start timer must stop itself";
-        EXPECT_TRUE(s.window.updateEnabled) << "command line '" << ToUtf8(line) << "'";
-        EXPECT_TRUE(s.window.list.empty()) << "nothing to log for '" << ToUtf8(line) << "'";
+        EXPECT_TRUE(s.window.updateEnabled);
+        EXPECT_EQ(s.window.list, c.handOver ? restarted : std::vector<Text>());
+        EXPECT_EQ(s.process.IsWindowAlive(other), !c.handOver) << "the window captioned with the tag";
     }
 }
 

@@ -60,6 +60,7 @@ public:
     int refreshes = 0;
     bool updateEnabled = false;
     bool timerRunning = true;
+    int menusAdded = 0;
     bool alive = true;
     int closeRequests = 0;
     int doEvents = 0;
@@ -71,6 +72,10 @@ public:
     };
     std::vector<Box> boxes;
     std::deque<int> boxAnswers;  // answers in order; OK when empty
+    // Input dialogs shown (title and default joined by "|"), and the answers
+    // the user gives; an empty answer is a cancel.
+    std::vector<Box> inputs;
+    std::deque<Text> inputAnswers;
     // Runs inside DoEvents: how a test makes the user act during a wait.
     std::function<void()> onDoEvents;
     // Runs while a message box is open: the user or another program acting.
@@ -92,6 +97,7 @@ public:
     void RefreshList() override { ++refreshes; }
     void EnableUpdateButton(bool enabled) override { updateEnabled = enabled; }
     void StopStartTimer() override { timerRunning = false; }
+    void AddMenu() override { ++menusAdded; }
     void Close() override { ++closeRequests; }
     bool IsAlive() const override { return alive; }
     void DoEvents() override {
@@ -106,8 +112,12 @@ public:
         boxAnswers.pop_front();
         return a;
     }
-    Text InputBox(const Text&, const Text&, const Text&) override {
-        throw std::logic_error("unexpected input box");
+    Text InputBox(const Text& prompt, const Text& title, const Text& defaultAnswer) override {
+        inputs.push_back({prompt, mb::kOkCancel, title + u"|" + defaultAnswer});
+        if (inputAnswers.empty()) throw std::logic_error("unexpected input box");
+        const Text a = inputAnswers.front();
+        inputAnswers.pop_front();
+        return a;
     }
     int MousePointer() const override { return pointerShape; }
     void SetMousePointer(int shape) override { pointerShape = shape; }
@@ -120,6 +130,15 @@ public:
     bool previousInstance = false;
     bool commandLineFails = false;
     std::vector<std::pair<Text, int>> started;
+    // Every SendKeys call: the keys and the wait flag.
+    struct KeysSent {
+        std::vector<KeyStroke> keys;
+        bool wait;
+    };
+    std::vector<KeysSent> keysSent;
+    // Makes Start or SendKeys fail as the system would.
+    bool startFails = false;
+    bool sendKeysFails = false;
 
     Text CommandLine() const override {
         if (commandLineFails) throw QxError(err::kInvalidCall, u"命令行不可读");
@@ -127,11 +146,54 @@ public:
     }
     Text ProgramPath() const override { return programPath; }
     bool PreviousInstanceRunning() override { return previousInstance; }
-    void Start(const Text& cmd, int style) override { started.emplace_back(cmd, style); }
-    void SendKeys(const Text&, bool) override { throw std::logic_error("unexpected SendKeys"); }
-    uintptr_t FindTopWindow(const Text&) override { return 0; }
-    bool IsWindowAlive(uintptr_t) override { return false; }
-    void RequestClose(uintptr_t) override { throw std::logic_error("unexpected RequestClose"); }
+    void Start(const Text& cmd, int style) override {
+        if (startFails) throw QxError(err::kFileNotFound, u"文件未找到");
+        started.emplace_back(cmd, style);
+    }
+    void SendKeys(const std::vector<KeyStroke>& keys, bool wait) override {
+        if (sendKeysFails) throw QxError(err::kInvalidCall, u"无效的过程调用或参数");
+        keysSent.push_back({keys, wait});
+    }
+    // Top-level windows of other programs, found by exact caption. Each one
+    // goes away after closesToGo close requests, or never.
+    static constexpr int kNeverCloses = -1;
+    struct TopWindow {
+        Text caption;
+        int closesToGo;
+        uintptr_t handle;
+        bool alive;
+        int closeRequests;
+    };
+    std::vector<TopWindow> windows;
+    uintptr_t AddWindow(const Text& caption, int closesToGo) {
+        const uintptr_t handle = 0x1000 + windows.size();
+        windows.push_back({caption, closesToGo, handle, true, 0});
+        return handle;
+    }
+    TopWindow& WindowOf(uintptr_t handle) {
+        for (TopWindow& w : windows) {
+            if (w.handle == handle) return w;
+        }
+        throw std::logic_error("no such window");
+    }
+    uintptr_t FindTopWindow(const Text& caption) override {
+        for (const TopWindow& w : windows) {
+            if (w.alive && w.caption == caption) return w.handle;
+        }
+        return 0;
+    }
+    bool IsWindowAlive(uintptr_t handle) override {
+        for (const TopWindow& w : windows) {
+            if (w.handle == handle) return w.alive;
+        }
+        return false;
+    }
+    // Like a posted close message: a window already gone ignores it.
+    void RequestClose(uintptr_t handle) override {
+        TopWindow& w = WindowOf(handle);
+        ++w.closeRequests;
+        if (w.alive && w.closesToGo > 0 && --w.closesToGo == 0) w.alive = false;
+    }
     Bytes WindowsDirectoryAnsi() override { return "C:\\windows"; }
     Bytes SystemDirectoryAnsi() override { return "C:\\windows\\system32"; }
 };

@@ -1,0 +1,216 @@
+#include "platform/win32/sendkeys_win.h"
+
+namespace qx {
+
+namespace {
+
+const char16_t kRefused[] = u"按键被系统拒绝，可能有其他程序阻止了模拟输入";
+const char16_t kNotProcessed[] = u"等待按键处理超时，接收按键的窗口没有响应";
+
+// How long a wait may take: a fixed allowance for a slow window plus a
+// little for every event, so long sequences are not cut short.
+constexpr ULONGLONG kWaitBaseMs = 10000;
+constexpr ULONGLONG kWaitPerEventMs = 5;
+
+// Keys whose scan code comes with the E0 prefix; without the extended flag
+// a program reading scan codes would take the arrows for the numeric pad.
+bool IsExtendedKey(WORD key) {
+    switch (key) {
+        case VK_INSERT: case VK_DELETE: case VK_HOME: case VK_END: case VK_PRIOR: case VK_NEXT:
+        case VK_LEFT: case VK_RIGHT: case VK_UP: case VK_DOWN: case VK_DIVIDE: case VK_NUMLOCK:
+        case VK_SNAPSHOT: case VK_CANCEL: case VK_RCONTROL: case VK_RMENU:
+            return true;
+        default:
+            return false;
+    }
+}
+
+INPUT KeyEvent(WORD key, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (IsExtendedKey(key) ? KEYEVENTF_EXTENDEDKEY : 0);
+    return input;
+}
+
+INPUT UnitEvent(WORD unit, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wScan = unit;
+    input.ki.dwFlags = KEYEVENTF_UNICODE | (up ? KEYEVENTF_KEYUP : 0);
+    return input;
+}
+
+struct ModifierKey {
+    uint8_t bit;
+    WORD key;
+};
+const ModifierKey kModifierKeys[] = {
+    {KeyStroke::kCtrl, VK_CONTROL}, {KeyStroke::kAlt, VK_MENU}, {KeyStroke::kShift, VK_SHIFT}};
+
+class InputBuilder {
+public:
+    void Stroke(const KeyStroke& stroke) {
+        if (stroke.kind == KeyStroke::kVirtualKey) {
+            Key(static_cast<WORD>(stroke.code), stroke.modifiers);
+            return;
+        }
+        if (stroke.modifiers != 0 && stroke.code <= 0xFFFF) {
+            // A chord needs a key: use the one the layout types the
+            // character with, and its own shift state on top.
+            const SHORT scan = ::VkKeyScanW(static_cast<WCHAR>(stroke.code));
+            if (LOBYTE(scan) != 0xFF && HIBYTE(scan) != 0xFF) {
+                uint8_t layout = 0;
+                if (HIBYTE(scan) & 1) layout |= KeyStroke::kShift;
+                if (HIBYTE(scan) & 2) layout |= KeyStroke::kCtrl;
+                if (HIBYTE(scan) & 4) layout |= KeyStroke::kAlt;
+                Key(LOBYTE(scan), static_cast<uint8_t>(stroke.modifiers | layout));
+                return;
+            }
+        }
+        // No key for it: the character itself, with the modifiers held.
+        Hold(stroke.modifiers);
+        if (stroke.code >= 0x10000) {
+            const char32_t v = stroke.code - 0x10000;
+            Unit(static_cast<WORD>(0xD800 + (v >> 10)));
+            Unit(static_cast<WORD>(0xDC00 + (v & 0x3FF)));
+        } else {
+            Unit(static_cast<WORD>(stroke.code));
+        }
+    }
+
+    void Marker() {
+        Hold(0);
+        inputs_.push_back(KeyEvent(kKeysDoneMarker, false));
+        inputs_.push_back(KeyEvent(kKeysDoneMarker, true));
+    }
+
+    std::vector<INPUT> Finish() {
+        Hold(0);
+        return std::move(inputs_);
+    }
+
+private:
+    void Key(WORD key, uint8_t modifiers) {
+        Hold(modifiers);
+        inputs_.push_back(KeyEvent(key, false));
+        inputs_.push_back(KeyEvent(key, true));
+    }
+
+    void Unit(WORD unit) {
+        inputs_.push_back(UnitEvent(unit, false));
+        inputs_.push_back(UnitEvent(unit, true));
+    }
+
+    // Releases the modifiers no longer wanted, then presses the new ones.
+    void Hold(uint8_t wanted) {
+        for (const ModifierKey& m : kModifierKeys) {
+            if ((held_ & m.bit) && !(wanted & m.bit)) inputs_.push_back(KeyEvent(m.key, true));
+        }
+        for (const ModifierKey& m : kModifierKeys) {
+            if (!(held_ & m.bit) && (wanted & m.bit)) inputs_.push_back(KeyEvent(m.key, false));
+        }
+        held_ = wanted;
+    }
+
+    std::vector<INPUT> inputs_;
+    uint8_t held_ = 0;
+};
+
+std::vector<INPUT> BuildInputs(const std::vector<KeyStroke>& strokes, bool marker) {
+    InputBuilder builder;
+    for (const KeyStroke& stroke : strokes) builder.Stroke(stroke);
+    if (marker) builder.Marker();
+    return builder.Finish();
+}
+
+void Send(std::vector<INPUT>& inputs) {
+    if (inputs.empty()) return;
+    const UINT count = static_cast<UINT>(inputs.size());
+    if (::SendInput(count, inputs.data(), sizeof(INPUT)) != count) {
+        throw QxError(err::kInvalidCall, kRefused);
+    }
+}
+
+// Lets this thread's own windows handle what reaches them, which includes
+// the keys when the focused window is one of them.
+void PumpOwnMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+// While attached, this thread shares the input state of the receiving
+// thread, so GetKeyState here reads what that thread has taken from its
+// queue.
+class InputAttachment {
+public:
+    explicit InputAttachment(DWORD target) : self_(::GetCurrentThreadId()), target_(target) {
+        attached_ = target_ != 0 && target_ != self_ && ::AttachThreadInput(self_, target_, TRUE) != FALSE;
+    }
+    ~InputAttachment() {
+        if (attached_) ::AttachThreadInput(self_, target_, FALSE);
+    }
+    InputAttachment(const InputAttachment&) = delete;
+    InputAttachment& operator=(const InputAttachment&) = delete;
+
+    // True when GetKeyState on this thread follows the receiving thread.
+    bool SharesKeyState() const { return attached_ || target_ == self_; }
+
+private:
+    DWORD self_;
+    DWORD target_;
+    bool attached_ = false;
+};
+
+}  // namespace
+
+std::vector<INPUT> KeyInputs(const std::vector<KeyStroke>& strokes) { return BuildInputs(strokes, false); }
+
+// Waiting: a window has processed a key once its thread has taken the key
+// out of the queue and returned for the next message. A thread takes input
+// in the order it was sent, and takes posted messages (the characters that
+// translating a key produces) before further input. So after the strokes
+// comes a marker key; when the receiving thread takes the marker, every
+// stroke before it has been handled, its characters included. The marker's
+// arrival shows in the receiving thread's key state: every press of a key
+// flips the key's toggle bit. This thread reads that state by attaching to
+// the receiving thread's input, or directly when the focused window is its
+// own (then it also has to pump its own messages for the keys to arrive).
+void SendKeysToFocus(const std::vector<KeyStroke>& strokes, bool wait) {
+    if (!wait) {
+        std::vector<INPUT> inputs = BuildInputs(strokes, false);
+        Send(inputs);
+        return;
+    }
+    const HWND foreground = ::GetForegroundWindow();
+    const DWORD target = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
+    InputAttachment attachment(target);
+    std::vector<INPUT> inputs = BuildInputs(strokes, attachment.SharesKeyState());
+    if (!attachment.SharesKeyState()) {
+        // Nothing to read the progress from: no window would take the keys
+        // at all, or its thread refuses to share its input. The most that
+        // can be done is to let its thread come round to its queue once.
+        Send(inputs);
+        if (foreground != nullptr) {
+            DWORD_PTR ignored = 0;
+            ::SendMessageTimeoutW(foreground, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, static_cast<UINT>(kWaitBaseMs),
+                                  &ignored);
+        }
+        return;
+    }
+    const SHORT before = ::GetKeyState(kKeysDoneMarker) & 1;
+    Send(inputs);
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitBaseMs + kWaitPerEventMs * inputs.size();
+    for (;;) {
+        PumpOwnMessages();
+        if ((::GetKeyState(kKeysDoneMarker) & 1) != before) return;
+        if (::GetTickCount64() >= deadline) throw QxError(err::kInvalidCall, kNotProcessed);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+}  // namespace qx

@@ -1,0 +1,256 @@
+// Hosts-file editing on the real file system, on a hosts file of the test's
+// own in a temp folder, read and written in the GBK code page.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "actions/HostsFile.h"
+#include "platform/win32/clock_win.h"
+#include "platform/win32/codepage_win.h"
+#include "platform/win32/files_win.h"
+#include "platform/win32/handles_win.h"
+#include "platform/win32/process_win.h"
+#include "platform/win32/registry_win.h"
+#include "platform/win32/settings_win.h"
+
+namespace qx {
+namespace {
+
+const wchar_t* W(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+Text FromWide(const wchar_t* text) { return Text(reinterpret_cast<const char16_t*>(text)); }
+
+// Only the progress list is used by these actions.
+class ListOnlyWindow : public IWindowUi {
+public:
+    std::vector<Text> list;
+
+    void AddListItem(const Text& line) override { list.push_back(line); }
+    int ListCount() const override { return static_cast<int>(list.size()); }
+    void SetListIndex(int) override {}
+    void RefreshList() override {}
+
+    void SetCaption(const Text&) override { Fail(); }
+    Text Caption() const override { Fail(); }
+    void SetNotice(const Text&) override { Fail(); }
+    void EnableUpdateButton(bool) override { Fail(); }
+    void StopStartTimer() override { Fail(); }
+    void Close() override { Fail(); }
+    bool IsAlive() const override { return true; }
+    void DoEvents() override {}
+    int MsgBox(const Text&, int, const Text&) override { Fail(); }
+    Text InputBox(const Text&, const Text&, const Text&) override { Fail(); }
+    int MousePointer() const override { return 0; }
+    void SetMousePointer(int) override {}
+
+private:
+    [[noreturn]] static void Fail() { throw std::logic_error("unexpected window call"); }
+};
+
+class NoHttp : public IHttpClient {
+public:
+    std::unique_ptr<IHttpRequest> CreateObject(const Text&) override {
+        throw std::logic_error("unexpected HTTP request object");
+    }
+};
+
+std::string Visible(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c >= 0x80) {
+            static const char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// "测试" and "中文注释" in GBK.
+const std::string kTest = "\xB2\xE2\xCA\xD4";
+const std::string kComment = "\xD6\xD0\xCE\xC4\xD7\xA2\xCA\xCD";
+
+class HostsWin : public testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH + 1, temp);
+        folder = FromWide(temp) + u"qx_hosts_" + FromUtf8(std::to_string(::GetCurrentProcessId())) + u"\\";
+        ClearFolder();
+        ::RemoveDirectoryW(W(folder));
+        ASSERT_TRUE(::CreateDirectoryW(W(folder), nullptr)) << ToUtf8(folder);
+        hosts = folder + u"hosts";
+        form.strHostsFile = hosts;
+    }
+    void TearDown() override {
+        ClearFolder();
+        ::RemoveDirectoryW(W(folder));
+    }
+
+    std::vector<Text> FolderEntries() const {
+        std::vector<Text> names;
+        WIN32_FIND_DATAW found;
+        HANDLE find = ::FindFirstFileW(W(folder + u"*"), &found);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do {
+            const Text name = FromWide(found.cFileName);
+            if (name != u"." && name != u"..") names.push_back(name);
+        } while (::FindNextFileW(find, &found));
+        ::FindClose(find);
+        return names;
+    }
+
+    void ClearFolder() const {
+        for (const Text& name : FolderEntries()) {
+            ::SetFileAttributesW(W(folder + name), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(W(folder + name));
+        }
+    }
+
+    void WriteHosts(const std::string& data, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+        ::SetFileAttributesW(W(hosts), FILE_ATTRIBUTE_NORMAL);
+        {
+            UniqueHandle file(::CreateFileW(W(hosts), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(file.Valid()) << "error " << ::GetLastError();
+            DWORD written = 0;
+            ASSERT_TRUE(::WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr));
+        }
+        ASSERT_TRUE(::SetFileAttributesW(W(hosts), attributes));
+    }
+
+    std::string ReadHosts() const {
+        UniqueHandle file(::CreateFileW(W(hosts), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid()) return "<missing>";
+        std::string data;
+        char chunk[4096];
+        DWORD got = 0;
+        while (::ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) data.append(chunk, got);
+        return data;
+    }
+
+    DWORD HostsAttributes() const {
+        return ::GetFileAttributesW(W(hosts)) &
+               (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    }
+
+    // The hosts file must be the only thing in its folder afterwards.
+    void ExpectNoSideFiles() const {
+        std::string others;
+        for (const Text& name : FolderEntries()) {
+            if (name != u"hosts") others += " " + ToUtf8(name);
+        }
+        EXPECT_TRUE(others.empty()) << "left in the folder:" << others;
+    }
+
+    ListOnlyWindow window;
+    Win32Process process;
+    Win32FileSystem files;
+    Win32SettingsStore settings;
+    Win32RegistryApi registry;
+    NoHttp http;
+    Win32Clock clock;
+    Win32Random random;
+    Win32CodePage codepage{936};
+    const Platform platform{window, process, files, settings, registry, http, clock, random, codepage};
+    FrmUpdate form{platform};
+    Text folder;
+    Text hosts;
+};
+
+TEST_F(HostsWin, AddAndRemoveKeepGbkCommentsByteForByte) {
+    const std::string head = "# " + kComment + " a.com\r\n127.0.0.1 localhost\r\n";
+    WriteHosts(head + "5.6.7.8 a.com # " + kComment + "\n10.0.0.1 data.com\r\n10.0.0.2 " + kTest + ".local");
+
+    DoHostsAdd(form, u"a.com", u"1.2.3.4");
+    EXPECT_EQ(Visible(ReadHosts()), Visible(head + "#5.6.7.8 a.com # " + kComment + "\r\n10.0.0.1 data.com\r\n" +
+                                            "10.0.0.2 " + kTest + ".local\r\n1.2.3.4\ta.com\r\n"));
+    ExpectNoSideFiles();
+
+    // A host name in Chinese is found only if the line was decoded in GBK.
+    DoHostsRemove(form, u"测试.local");
+    DoHostsRemove(form, u"A.COM");
+    EXPECT_EQ(Visible(ReadHosts()),
+              Visible(head + "#5.6.7.8 a.com # " + kComment + "\r\n10.0.0.1 data.com\r\n"));
+    ExpectNoSideFiles();
+
+    std::vector<std::string> log;
+    for (const Text& l : window.list) log.push_back(ToUtf8(l));
+    EXPECT_EQ(log, (std::vector<std::string>{"正在添加DNS记录\"a.com\"……", "正在删除DNS记录\"测试.local\"……",
+                                             "正在删除DNS记录\"A.COM\"……"}));
+}
+
+TEST_F(HostsWin, AttributesOfTheRewrittenFile) {
+    struct Case {
+        const char* label;
+        bool add;
+        DWORD before;
+        bool changed;
+        DWORD after;
+    };
+    const std::vector<Case> cases = {
+        {"add clears read-only", true, FILE_ATTRIBUTE_READONLY, true, 0},
+        {"add clears hidden and system", true, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, true, 0},
+        {"remove leaves a read-only file alone", false, FILE_ATTRIBUTE_READONLY, false, FILE_ATTRIBUTE_READONLY},
+        {"remove keeps hidden and system", false, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, true,
+         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+    };
+    const std::string original = "5.6.7.8 a.com\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        WriteHosts(original, c.before);
+        if (c.add) {
+            DoHostsAdd(form, u"a.com", u"1.2.3.4");
+        } else {
+            DoHostsRemove(form, u"a.com");
+        }
+        EXPECT_EQ(ReadHosts() != original, c.changed) << "now [" << Visible(ReadHosts()) << "]";
+        EXPECT_EQ(HostsAttributes(), c.after);
+        ExpectNoSideFiles();
+    }
+}
+
+TEST_F(HostsWin, HeldOrMissingFileIsLeftAsItWas) {
+    const std::string original = "5.6.7.8 a.com\r\n";
+    WriteHosts(original);
+    {
+        UniqueHandle other(::CreateFileW(W(hosts), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(other.Valid());
+        DoHostsAdd(form, u"a.com", u"1.2.3.4");
+        DoHostsRemove(form, u"a.com");
+    }
+    EXPECT_EQ(Visible(ReadHosts()), Visible(original));
+    ExpectNoSideFiles();
+
+    ::DeleteFileW(W(hosts));
+    DoHostsAdd(form, u"a.com", u"1.2.3.4");
+    DoHostsRemove(form, u"a.com");
+    EXPECT_TRUE(FolderEntries().empty()) << "a hosts file was created";
+}
+
+TEST_F(HostsWin, EmptyNameChangesNothing) {
+    const std::string original = "5.6.7.8 a.com\n# " + kComment;
+    WriteHosts(original);
+    DoHostsAdd(form, u"", u"1.2.3.4");
+    DoHostsRemove(form, u"");
+    EXPECT_EQ(Visible(ReadHosts()), Visible(original)) << "not even the line ends may change";
+    ExpectNoSideFiles();
+}
+
+}  // namespace
+}  // namespace qx
