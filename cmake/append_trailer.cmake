@@ -6,3 +6,9 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "could not append the trailer to ${EXE}")
 endif()
 file(RENAME ${EXE}.tmp ${EXE})
+# The rename left the freshly written file's default mode; Linux tools that
+# run the program directly (Wine's binfmt handler) need it executable.
+if(NOT CMAKE_HOST_WIN32 AND NOT CMAKE_VERSION VERSION_LESS 3.19)
+  file(CHMOD ${EXE} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+       WORLD_READ WORLD_EXECUTE)
+endif()

@@ -81,11 +81,27 @@ Bytes LittleEndian32(uint32_t v) {
     return b;
 }
 
+}  // namespace
+
+uint32_t RegValueType(const Text& strValue, Text* payload) {
+    uint32_t type = reg::kSz;
+    size_t prefix = 0;
+    if (StartsWithNoCase(strValue, kHexPrefix)) {
+        type = reg::kBinary;
+        prefix = kHexPrefix.size();
+    } else if (StartsWithNoCase(strValue, kDwordPrefix)) {
+        type = reg::kDword;
+        prefix = kDwordPrefix.size();
+    }
+    if (payload != nullptr) *payload = strValue.substr(prefix);
+    return type;
+}
+
 // Pairs of hexadecimal digits without separators. The byte count is half
 // the length rounded half-to-even, so an odd last digit forms a pair of its
 // own only when rounding goes up; a pair is read like "&h" + pair, so it
 // counts the hexadecimal digits at its start and nothing after them.
-Bytes BinaryData(const Text& digits) {
+Bytes RegBinaryData(const Text& digits) {
     size_t n = digits.size() / 2;
     if (digits.size() % 2 != 0 && n % 2 != 0) ++n;  // x.5 goes to the even neighbour
     if (n > static_cast<size_t>(kMaxBinaryBytes)) throw QxError(err::kOverflow, u"溢出");
@@ -102,13 +118,11 @@ Bytes BinaryData(const Text& digits) {
 // A hexadecimal or octal number is a bit pattern: "&hFFFF" means the 32-bit
 // value 0000FFFF, not -1 widened. A decimal number is rounded and must fit
 // a signed 32-bit integer; negative numbers are stored as two's complement.
-Bytes DwordData(const Text& number) {
+Bytes RegDwordData(const Text& number) {
     const NumericReading r = ReadNumber(number);
     if (r.radix != 10) return LittleEndian32(r.bits);
     return LittleEndian32(static_cast<uint32_t>(RoundToLong(r.value)));
 }
-
-}  // namespace
 
 RegKey GetRootKey(const Text& strRoot) {
     struct Root {
@@ -194,14 +208,13 @@ bool SetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKe
 
     // The default value has no name of its own; "@" stands for it here.
     const Bytes name = p.valueName == u"@" ? Bytes() : codepage.ToAnsi(p.valueName);
-    uint32_t type = reg::kSz;
+    Text payload;
+    const uint32_t type = RegValueType(strValue, &payload);
     Bytes data;
-    if (StartsWithNoCase(strValue, kHexPrefix)) {
-        type = reg::kBinary;
-        data = BinaryData(strValue.substr(kHexPrefix.size()));
-    } else if (StartsWithNoCase(strValue, kDwordPrefix)) {
-        type = reg::kDword;
-        data = DwordData(strValue.substr(kDwordPrefix.size()));
+    if (type == reg::kBinary) {
+        data = RegBinaryData(payload);
+    } else if (type == reg::kDword) {
+        data = RegDwordData(payload);
     } else {
         data = codepage.ToAnsi(strValue);
         data.push_back('\0');

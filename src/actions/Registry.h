@@ -46,6 +46,24 @@ bool SetRegValue(const Platform& platform, const Text& strKeyPath, const Text& s
 bool DeleteRegEntry(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath);
 bool DeleteRegEntry(const Platform& platform, const Text& strKeyPath);
 
+// The type a value text selects: reg::kBinary for "hex:", reg::kDword for
+// "dword:" (prefixes in any letter case, at the very start), reg::kSz for
+// anything else. payload, when given, receives the text after the prefix
+// (the whole text for a string).
+uint32_t RegValueType(const Text& strValue, Text* payload = nullptr);
+
+// The bytes SetRegValue stores for the text after "hex:": one byte per pair
+// of characters, the count being half the length rounded half to even, each
+// pair read from its leading hexadecimal digits. More than 16384 bytes
+// raise QxError(err::kOverflow).
+Bytes RegBinaryData(const Text& digits);
+
+// The 4 bytes (little-endian) SetRegValue stores for the text after
+// "dword:": a hexadecimal or octal number as its 32-bit pattern, a decimal
+// one rounded half to even. A decimal value outside the signed 32-bit range,
+// or a hexadecimal one beyond 32 bits, raises QxError(err::kOverflow).
+Bytes RegDwordData(const Text& number);
+
 // Script actions. DoRegWrite logs a faulty path or value and returns; a
 // faulty path given to DoRegDelete ends the update session.
 void DoRegWrite(FrmUpdate& form, const Text& strKey, const Text& strValue);

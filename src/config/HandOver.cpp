@@ -123,11 +123,13 @@ void ActAsTemporaryCopy(FrmUpdate& form, const Text& strOld) {
         form, kFileLimitMs,
         [&] { written = WriteInstalledFile(form, strOld, strOwn, strStaging, strIP, strSetupPath); },
         [&] { return written; });
+    if (!written) DeleteQuietly(p.files, strStaging);
+    // Closed by the user: no restart, whatever state the file is in.
+    if (r == PollResult::Abandoned) return;
     if (!written) {
-        DeleteQuietly(p.files, strStaging);
         // The installed file is as it was; this copy stays open so the
         // user sees why.
-        if (r != PollResult::Abandoned) form.Message(u"复制新的更新程序失败。");
+        form.Message(u"复制新的更新程序失败。");
         return;
     }
 

@@ -45,6 +45,23 @@ void ReplaceAll(Text& line, const Text& macro, const Text& value) {
 
 }  // namespace
 
+Text ServerURLFromAddress(const Text& address) {
+    // Deployers who serve updates over TLS write the whole base URL; a bare
+    // host keeps its old meaning of plain HTTP.
+    auto startsWith = [&](const char16_t* scheme) {
+        const Text s(scheme);
+        if (address.size() < s.size()) return false;
+        for (size_t i = 0; i < s.size(); ++i) {
+            char16_t c = address[i];
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+            if (c != s[i]) return false;
+        }
+        return true;
+    };
+    if (startsWith(u"https://") || startsWith(u"http://")) return address;
+    return u"http://" + address;
+}
+
 void InitPaths(FrmUpdate& form) {
     const Platform& p = form.platform();
     form.strWinDir = DirectoryFromAnsi(p.codepage, p.process.WindowsDirectoryAnsi());
@@ -67,7 +84,7 @@ void InitPaths(FrmUpdate& form) {
     form.strDesktopDir = SharedFolder(p, u"Common Desktop");
     form.strStartMenuDir = SharedFolder(p, u"Common Start Menu");
 
-    form.strServerURL = u"http://" + GetServerIP(form);
+    form.strServerURL = ServerURLFromAddress(GetServerIP(form));
 }
 
 Text ReplaceCommonPath(const FrmUpdate& form, const Text& strLine) {

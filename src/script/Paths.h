@@ -11,6 +11,10 @@ namespace qx {
 // have their start-up values already. Raises what the platform raises.
 void InitPaths(FrmUpdate& form);
 
+// The server URL for an address from the program file: "http://" in front,
+// unless the address already begins with "http://" or "https://".
+Text ServerURLFromAddress(const Text& address);
+
 // strLine with every "$StartMenu\", "$Desktop\", "$WorkDir\", "$TempDir\",
 // "$SysDir\" and "$WinDir\" replaced by the current folder, in that order
 // and case-sensitively. A folder value holding a later macro is expanded by

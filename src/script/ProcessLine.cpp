@@ -23,8 +23,6 @@ Text LowerAscii(Text s) {
     return s;
 }
 
-bool IsNoOverwrite(const Text& field) { return field == u"0" || LowerAscii(field) == u"false"; }
-
 }  // namespace
 
 std::array<Text, 6> CutFields(const Text& strLine) {
@@ -41,53 +39,96 @@ std::array<Text, 6> CutFields(const Text& strLine) {
     return fields;
 }
 
+bool CopyOverwrites(const Text& field3) { return !(field3 == u"0" || LowerAscii(field3) == u"false"); }
+
+const std::array<const char16_t*, kCommandCount>& CommandKeywords() {
+    static const std::array<const char16_t*, kCommandCount> kKeywords = {
+        u"ver",      u"down",      u"checkwritable", u"create",      u"update",
+        u"copy",     u"delete",    u"regwrite",      u"regdelete",   u"hostsadd",
+        u"hostsremove", u"register", u"execute",     u"keypress",    u"wait",
+        u"workpath", u"notice",    u"message",       u"alert",       u"msgbox",
+    };
+    return kKeywords;
+}
+
+Command LookUpCommand(const Text& field0) {
+    const Text keyword = LowerAscii(field0);
+    const auto& keywords = CommandKeywords();
+    for (size_t i = 0; i < keywords.size(); ++i) {
+        if (keyword == keywords[i]) return static_cast<Command>(i);
+    }
+    return Command::kNone;
+}
+
 bool ProcessLine(FrmUpdate& form, const Text& strLine) {
     bool result = true;
     const std::array<Text, 6> f = CutFields(ReplaceCommonPath(form, strLine));
-    const Text keyword = LowerAscii(f[0]);
 
-    if (keyword == u"ver") {
-        DoCheckVersion(form, f[1], f[2]);
-    } else if (keyword == u"down") {
-        DoDown(form, f[1], f[2]);
-    } else if (keyword == u"checkwritable") {
-        result = DoCheckWritable(form, f[1]);
-    } else if (keyword == u"create") {
-        DoCreate(form, f[1], f[2]);
-    } else if (keyword == u"update") {
-        DoUpdate(form, f[1], f[2]);
-    } else if (keyword == u"copy") {
-        DoCopy(form, f[1], f[2], !IsNoOverwrite(f[3]));
-    } else if (keyword == u"delete") {
-        DoDelete(form, f[1]);
-    } else if (keyword == u"regwrite") {
-        DoRegWrite(form, f[1], f[2]);
-    } else if (keyword == u"regdelete") {
-        DoRegDelete(form, f[1]);
-    } else if (keyword == u"hostsadd") {
-        DoHostsAdd(form, f[1], f[2]);
-    } else if (keyword == u"hostsremove") {
-        DoHostsRemove(form, f[1]);
-    } else if (keyword == u"register") {
-        DoRegister(form, f[1]);
-    } else if (keyword == u"execute") {
-        DoExecute(form, f[1], f[2]);
-    } else if (keyword == u"keypress") {
-        DoKeyPress(form, f[1], NumericValue(f[2]) != 0.0);
-    } else if (keyword == u"wait") {
-        // Beyond single precision the conversion fails the line rather than
-        // waiting for ever.
-        form.Wait(ToSingle(NumericValue(f[1])));
-    } else if (keyword == u"workpath") {
-        DoSetWorkPath(form, f[1]);
-    } else if (keyword == u"notice") {
-        form.platform().ui.SetNotice(f[1]);
-    } else if (keyword == u"message") {
-        form.Message(f[1]);
-    } else if (keyword == u"alert") {
-        form.platform().ui.MsgBox(f[1], mb::kOkOnly, FrmUpdate::AppTitle());
-    } else if (keyword == u"msgbox") {
-        form.platform().ui.MsgBox(f[1], RoundToLong(NumericValue(f[2])), f[3]);
+    switch (LookUpCommand(f[0])) {
+        case Command::kVer:
+            DoCheckVersion(form, f[1], f[2]);
+            break;
+        case Command::kDown:
+            DoDown(form, f[1], f[2]);
+            break;
+        case Command::kCheckWritable:
+            result = DoCheckWritable(form, f[1]);
+            break;
+        case Command::kCreate:
+            DoCreate(form, f[1], f[2]);
+            break;
+        case Command::kUpdate:
+            DoUpdate(form, f[1], f[2]);
+            break;
+        case Command::kCopy:
+            DoCopy(form, f[1], f[2], CopyOverwrites(f[3]));
+            break;
+        case Command::kDelete:
+            DoDelete(form, f[1]);
+            break;
+        case Command::kRegWrite:
+            DoRegWrite(form, f[1], f[2]);
+            break;
+        case Command::kRegDelete:
+            DoRegDelete(form, f[1]);
+            break;
+        case Command::kHostsAdd:
+            DoHostsAdd(form, f[1], f[2]);
+            break;
+        case Command::kHostsRemove:
+            DoHostsRemove(form, f[1]);
+            break;
+        case Command::kRegister:
+            DoRegister(form, f[1]);
+            break;
+        case Command::kExecute:
+            DoExecute(form, f[1], f[2]);
+            break;
+        case Command::kKeyPress:
+            DoKeyPress(form, f[1], NumericValue(f[2]) != 0.0);
+            break;
+        case Command::kWait:
+            // Beyond single precision the conversion fails the line rather than
+            // waiting for ever.
+            form.Wait(ToSingle(NumericValue(f[1])));
+            break;
+        case Command::kWorkPath:
+            DoSetWorkPath(form, f[1]);
+            break;
+        case Command::kNotice:
+            form.platform().ui.SetNotice(f[1]);
+            break;
+        case Command::kMessage:
+            form.Message(f[1]);
+            break;
+        case Command::kAlert:
+            form.platform().ui.MsgBox(f[1], mb::kOkOnly, FrmUpdate::AppTitle());
+            break;
+        case Command::kMsgBox:
+            form.platform().ui.MsgBox(f[1], RoundToLong(NumericValue(f[2])), f[3]);
+            break;
+        case Command::kNone:
+            break;
     }
     return result;
 }

@@ -46,6 +46,7 @@ public:
     void SetNotice(const Text&) override { Fail(); }
     void EnableUpdateButton(bool) override { Fail(); }
     void StopStartTimer() override { Fail(); }
+    void AddMenu() override { Fail(); }
     void Close() override { Fail(); }
     int MsgBox(const Text&, int, const Text&) override { Fail(); }
     Text InputBox(const Text&, const Text&, const Text&) override { Fail(); }

@@ -40,6 +40,7 @@ public:
     void RefreshList() override {}
     void EnableUpdateButton(bool) override { Unexpected("EnableUpdateButton"); }
     void StopStartTimer() override { Unexpected("StopStartTimer"); }
+    void AddMenu() override { Unexpected("AddMenu"); }
     void Close() override { Unexpected("Close"); }
     bool IsAlive() const override { return true; }
     void DoEvents() override {}

@@ -73,12 +73,10 @@ TEST_F(HandOver, EveryRoleLogsItsLinesAndOnlyASuccessfulTemporaryCopyRestarts) {
     } cases[] = {
         {"restarted, no window has the tag", false, u"", kNoWindow, false, {kExitTemp, kReplaced, kPressStart}},
         {"restarted, temporary copy closes", false, u"", 1, false, {kExitTemp, kReplaced, kPressStart}},
-        {"restarted, temporary copy stays", false, u"", Process::kNeverCloses, false, {kExitTemp, kExitFailed}},
         {"temporary, new version", true, u"", 1, false, {kExitOld, kCopying, kStarting}},
         {"temporary, new address", true, u"10.1.2.3", 2, false, {kExitOld, kCopying, kStarting}},
         {"temporary, old copy stays", true, u"", Process::kNeverCloses, false, {kExitOld, kExitFailed}},
         {"temporary, installed file locked", true, u"", 1, true, {kExitOld, kCopying, kCopyFailed}},
-        {"temporary, address, file locked", true, u"10.1.2.3", 1, true, {kExitOld, kCopying, kCopyFailed}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -280,7 +278,7 @@ TEST_F(HandOver, RestartedCopyDeletesTheTemporaryFileWhenItCan) {
         if (c.setting) s.settings.SaveSetting(u"QXUpdate", u"Update", u"ToDelete", kTemp);
         const uint64_t t0 = s.clock.monotonic;
         s.window.onDoEvents = [&] {
-            if (s.clock.monotonic - t0 >= c.unlockAfterMs) s.files.Lock(kTemp, false);
+            if (s.clock.monotonic - t0 >= c.unlockAfterMs && s.files.Find(kTemp)) s.files.Lock(kTemp, false);
         };
 
         const uint64_t elapsed = TimedRun();
@@ -305,12 +303,124 @@ TEST_F(HandOver, OtherFailuresAreLoggedOnceAndClosingThisCopyEndsTheWaitQuietly)
     s.process.windows.clear();
     s.settings.SaveSetting(u"QXUpdate", u"Update", u"OldExePath", kInstalled);
     s.process.AddWindow(kTag, Process::kNeverCloses);
-    s.window.onDoEvents = [this] {
-        if (s.window.doEvents == 3) s.window.alive = false;  // the user closes this copy
+    const int roundsBefore = s.window.doEvents;
+    s.window.onDoEvents = [this, roundsBefore] {
+        if (s.window.doEvents - roundsBefore == 3) s.window.alive = false;  // the user closes this copy
     };
     EXPECT_NO_THROW(UpdateThisApp(form, kTag)) << "wrote to a destroyed window";
     EXPECT_EQ(Lines(s.window), (Lines_t{kExitOld}));
     EXPECT_EQ(s.process.WindowOf(s.process.windows[0].handle).closeRequests, 3);
+
+    // Closed while the installed file is still in use: no restart, no file left.
+    s.window.list.clear();
+    s.window.alive = true;
+    s.process.windows.clear();
+    s.process.AddWindow(kTag, 1);
+    s.settings.SaveSetting(u"QXUpdate", u"Update", u"OldExePath", kInstalled);
+    s.files.AddFile(kInstalled, kOldProgram);
+    s.files.Lock(kInstalled);
+    const auto pathsBefore = s.files.AllPaths();
+    const int roundsAtLock = s.window.doEvents;
+    s.window.onDoEvents = [this, roundsAtLock] {
+        if (s.window.doEvents - roundsAtLock == 5) s.window.alive = false;
+    };
+    EXPECT_NO_THROW(UpdateThisApp(form, kTag));
+    EXPECT_EQ(Lines(s.window), (Lines_t{kExitOld, kCopying}));
+    EXPECT_EQ(s.files.AllPaths(), pathsBefore);
+    EXPECT_EQ(s.files.Contents(kInstalled), kOldProgram);
+    EXPECT_TRUE(s.process.started.empty());
+}
+
+// Every change made to the machine's files, as "operation target".
+class RecordingFiles : public IFileSystem {
+public:
+    explicit RecordingFiles(FakeFileSystem& inner) : in(inner) {}
+    std::vector<std::string> changes;
+
+    bool FileExists(const Text& p) override { return in.FileExists(p); }
+    bool DirExists(const Text& p) override { return in.DirExists(p); }
+    int64_t FileLength(const Text& p) override { return in.FileLength(p); }
+    Bytes ReadAll(const Text& p) override { return in.ReadAll(p); }
+    Bytes ReadAt(const Text& p, int64_t o, size_t n) override { return in.ReadAt(p, o, n); }
+    void WriteAt(const Text& p, int64_t o, const Bytes& d) override {
+        Note("WriteAt " + std::to_string(o) + "+" + std::to_string(d.size()), p);
+        in.WriteAt(p, o, d);
+    }
+    std::unique_ptr<IOpenFile> CreateForWrite(const Text& p) override {
+        Note("CreateForWrite", p);
+        return in.CreateForWrite(p);
+    }
+    void Replace(const Text& from, const Text& to) override {
+        Note("Replace", to);
+        in.Replace(from, to);
+    }
+    void Copy(const Text& from, const Text& to) override {
+        Note("Copy", to);
+        in.Copy(from, to);
+    }
+    void Delete(const Text& p) override {
+        Note("Delete", p);
+        in.Delete(p);
+    }
+    uint32_t GetAttributes(const Text& p) override { return in.GetAttributes(p); }
+    void SetAttributes(const Text& p, uint32_t a) override {
+        Note("SetAttributes", p);
+        in.SetAttributes(p, a);
+    }
+    std::vector<Text> List(const Text& p, uint32_t m) override { return in.List(p, m); }
+    void MakeDir(const Text& p) override {
+        Note("MakeDir", p);
+        in.MakeDir(p);
+    }
+    bool CanOpenExclusively(const Text& p) override { return in.CanOpenExclusively(p); }
+    uint64_t GetFileWriteTime(const Text& p) override { return in.GetFileWriteTime(p); }
+    void SetFileTimes(const Text& p, uint64_t t) override {
+        Note("SetFileTimes", p);
+        in.SetFileTimes(p, t);
+    }
+
+    // The changes whose target is path.
+    std::vector<std::string> To(const Text& path) const {
+        std::vector<std::string> out;
+        const std::string suffix = " " + ToUtf8(path);
+        for (const auto& c : changes) {
+            if (c.size() > suffix.size() && c.compare(c.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                out.push_back(c.substr(0, c.size() - suffix.size()));
+            }
+        }
+        return out;
+    }
+
+private:
+    void Note(const std::string& op, const Text& p) { changes.push_back(op + " " + ToUtf8(p)); }
+    FakeFileSystem& in;
+};
+
+TEST_F(HandOver, TheInstalledFileIsReplacedInOneStepOrRewrittenOnlyInItsTrailer) {
+    const std::string trailerWrite = "WriteAt " + std::to_string(kOldProgram.size() - 32) + "+32";
+    const struct {
+        const char16_t* ip;
+        std::vector<std::string> changes;
+    } cases[] = {{u"", {"Replace"}}, {u"10.1.2.3", {trailerWrite}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.ip));
+        Services fresh;
+        RecordingFiles files(fresh.files);
+        const Platform platform{fresh.window, fresh.process, files,         fresh.settings, fresh.registry,
+                                fresh.http,   fresh.clock,   fresh.random, fresh.codepage};
+        FrmUpdate f(platform);
+        f.strAppDir = kDir;
+        fresh.process.programPath = kDir + u"QXUpdateTemp.exe";
+        fresh.files.AddFile(fresh.process.programPath, kNewProgram);
+        fresh.files.AddFile(kInstalled, kOldProgram);
+        fresh.settings.SaveSetting(u"QXUpdate", u"Update", u"OldExePath", kInstalled);
+        if (*c.ip) fresh.settings.SaveSetting(u"QXUpdate", u"Update", u"ServerIP", c.ip);
+
+        UpdateThisApp(f, kTag);
+
+        EXPECT_EQ(files.To(kInstalled), c.changes) << ::testing::PrintToString(files.changes);
+        EXPECT_EQ(fresh.process.started.size(), 1u);
+    }
 }
 
 // The whole road: the running copy, the temporary copy and the restarted

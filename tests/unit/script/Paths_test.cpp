@@ -222,3 +222,25 @@ TEST_F(PathsTest, ServerUrlComesFromTheProgramFileTrailer) {
 
 }  // namespace
 }  // namespace qx
+
+namespace qx {
+namespace {
+
+TEST(ServerUrl, SchemeInTheAddressIsKept) {
+    const struct {
+        const char16_t* address;
+        const char* url;
+    } cases[] = {
+        {u"10.1.2.3", "http://10.1.2.3"},
+        {u"updates.example.com:8080", "http://updates.example.com:8080"},
+        {u"https://updates.example.com", "https://updates.example.com"},
+        {u"HTTPS://Updates.example.com:8443", "HTTPS://Updates.example.com:8443"},
+        {u"http://10.1.2.3", "http://10.1.2.3"},
+        {u"httpsx.example.com", "http://httpsx.example.com"},
+        {u"https:/broken", "http://https:/broken"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ToUtf8(ServerURLFromAddress(c.address)), c.url);
+}
+
+}  // namespace
+}  // namespace qx
