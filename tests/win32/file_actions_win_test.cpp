@@ -5,10 +5,10 @@
 #include <windows.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "../unit/fakes/FakePlatform.h"
 #include "actions/FileActions.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
@@ -24,49 +24,6 @@ namespace {
 const wchar_t* W(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 Text FromWide(const wchar_t* text) { return Text(reinterpret_cast<const char16_t*>(text)); }
-
-// The progress list and the boxes, kept for the test to read.
-class RecordingWindow : public IWindowUi {
-public:
-    struct Box {
-        Text prompt;
-        int flags;
-        Text title;
-    };
-    std::vector<Text> list;
-    std::vector<Box> boxes;
-
-    void AddListItem(const Text& line) override { list.push_back(line); }
-    int ListCount() const override { return static_cast<int>(list.size()); }
-    void SetListIndex(int) override {}
-    void RefreshList() override {}
-    int MsgBox(const Text& prompt, int flags, const Text& title) override {
-        boxes.push_back({prompt, flags, title});
-        return mb::kResultOk;
-    }
-    void DoEvents() override {}
-
-    void SetCaption(const Text&) override { Fail(); }
-    Text Caption() const override { Fail(); }
-    void SetNotice(const Text&) override { Fail(); }
-    void EnableUpdateButton(bool) override { Fail(); }
-    void StopStartTimer() override { Fail(); }
-    void Close() override { Fail(); }
-    bool IsAlive() const override { return true; }
-    Text InputBox(const Text&, const Text&, const Text&) override { Fail(); }
-    int MousePointer() const override { return 0; }
-    void SetMousePointer(int) override {}
-
-private:
-    [[noreturn]] static void Fail() { throw std::logic_error("unexpected window call"); }
-};
-
-class NoHttp : public IHttpClient {
-public:
-    std::unique_ptr<IHttpRequest> CreateObject(const Text&) override {
-        throw std::logic_error("unexpected HTTP request object");
-    }
-};
 
 bool Exists(const Text& path) { return ::GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES; }
 
@@ -141,12 +98,12 @@ protected:
         return out;
     }
 
-    RecordingWindow window;
+    fake::Window window;
     Win32Process process;
     Win32FileSystem files;
     Win32SettingsStore settings;
     Win32RegistryApi registry;
-    NoHttp http;
+    fake::UnusedHttp http;
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage;

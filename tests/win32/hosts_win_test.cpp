@@ -4,10 +4,10 @@
 #include <windows.h>
 
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "../unit/fakes/FakePlatform.h"
 #include "actions/HostsFile.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
@@ -23,40 +23,6 @@ namespace {
 const wchar_t* W(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 Text FromWide(const wchar_t* text) { return Text(reinterpret_cast<const char16_t*>(text)); }
-
-// Only the progress list is used by these actions.
-class ListOnlyWindow : public IWindowUi {
-public:
-    std::vector<Text> list;
-
-    void AddListItem(const Text& line) override { list.push_back(line); }
-    int ListCount() const override { return static_cast<int>(list.size()); }
-    void SetListIndex(int) override {}
-    void RefreshList() override {}
-
-    void SetCaption(const Text&) override { Fail(); }
-    Text Caption() const override { Fail(); }
-    void SetNotice(const Text&) override { Fail(); }
-    void EnableUpdateButton(bool) override { Fail(); }
-    void StopStartTimer() override { Fail(); }
-    void Close() override { Fail(); }
-    bool IsAlive() const override { return true; }
-    void DoEvents() override {}
-    int MsgBox(const Text&, int, const Text&) override { Fail(); }
-    Text InputBox(const Text&, const Text&, const Text&) override { Fail(); }
-    int MousePointer() const override { return 0; }
-    void SetMousePointer(int) override {}
-
-private:
-    [[noreturn]] static void Fail() { throw std::logic_error("unexpected window call"); }
-};
-
-class NoHttp : public IHttpClient {
-public:
-    std::unique_ptr<IHttpRequest> CreateObject(const Text&) override {
-        throw std::logic_error("unexpected HTTP request object");
-    }
-};
 
 std::string Visible(const std::string& bytes) {
     std::string out;
@@ -157,12 +123,12 @@ protected:
         EXPECT_TRUE(others.empty()) << "left in the folder:" << others;
     }
 
-    ListOnlyWindow window;
+    fake::Window window;
     Win32Process process;
     Win32FileSystem files;
     Win32SettingsStore settings;
     Win32RegistryApi registry;
-    NoHttp http;
+    fake::UnusedHttp http;
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage{936};

@@ -104,6 +104,7 @@ public:
     void RefreshList() override {}
     void EnableUpdateButton(bool) override {}
     void StopStartTimer() override {}
+    void AddMenu() override {}
     void Close() override {}
     bool IsAlive() const override { return true; }
     void DoEvents() override {}

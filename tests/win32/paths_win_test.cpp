@@ -28,6 +28,7 @@ public:
     void RefreshList() override { Fail(); }
     void EnableUpdateButton(bool) override { Fail(); }
     void StopStartTimer() override { Fail(); }
+    void AddMenu() override {}
     void Close() override { Fail(); }
     bool IsAlive() const override { Fail(); }
     void DoEvents() override { Fail(); }

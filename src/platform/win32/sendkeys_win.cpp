@@ -80,10 +80,10 @@ public:
         }
     }
 
+    // The press of the marker key only; see SendKeysToFocus.
     void Marker() {
         Hold(0);
         inputs_.push_back(KeyEvent(kKeysDoneMarker, false));
-        inputs_.push_back(KeyEvent(kKeysDoneMarker, true));
     }
 
     std::vector<INPUT> Finish() {
@@ -166,6 +166,17 @@ private:
     bool attached_ = false;
 };
 
+// Waits until the receiving thread has taken the marker's press (down) or
+// its release (up), as its key state shows.
+void AwaitMarker(bool down, ULONGLONG deadline) {
+    for (;;) {
+        PumpOwnMessages();
+        if (((::GetKeyState(kKeysDoneMarker) & 0x8000) != 0) == down) return;
+        if (::GetTickCount64() >= deadline) throw QxError(err::kInvalidCall, kNotProcessed);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
 }  // namespace
 
 std::vector<INPUT> KeyInputs(const std::vector<KeyStroke>& strokes) { return BuildInputs(strokes, false); }
@@ -174,12 +185,15 @@ std::vector<INPUT> KeyInputs(const std::vector<KeyStroke>& strokes) { return Bui
 // out of the queue and returned for the next message. A thread takes input
 // in the order it was sent, and takes posted messages (the characters that
 // translating a key produces) before further input. So after the strokes
-// comes a marker key; when the receiving thread takes the marker, every
-// stroke before it has been handled, its characters included. The marker's
-// arrival shows in the receiving thread's key state: every press of a key
-// flips the key's toggle bit. This thread reads that state by attaching to
-// the receiving thread's input, or directly when the focused window is its
-// own (then it also has to pump its own messages for the keys to arrive).
+// comes the press of a marker key; when the receiving thread takes it,
+// every stroke before it has been handled, its characters included. The
+// marker shows as down in the receiving thread's key state from that moment,
+// and this thread reads that state by attaching to the receiving thread's
+// input, or directly when the focused window is its own (then it also has to
+// pump its own messages for the keys to arrive). The marker is released only
+// after it was seen: a release sent with the press could be taken before the
+// next look, and the toggle bit a press flips is not kept reliably by every
+// system across attaching and releasing.
 void SendKeysToFocus(const std::vector<KeyStroke>& strokes, bool wait) {
     if (!wait) {
         std::vector<INPUT> inputs = BuildInputs(strokes, false);
@@ -202,15 +216,18 @@ void SendKeysToFocus(const std::vector<KeyStroke>& strokes, bool wait) {
         }
         return;
     }
-    const SHORT before = ::GetKeyState(kKeysDoneMarker) & 1;
-    Send(inputs);
     const ULONGLONG deadline = ::GetTickCount64() + kWaitBaseMs + kWaitPerEventMs * inputs.size();
-    for (;;) {
-        PumpOwnMessages();
-        if ((::GetKeyState(kKeysDoneMarker) & 1) != before) return;
-        if (::GetTickCount64() >= deadline) throw QxError(err::kInvalidCall, kNotProcessed);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
+    // The release that ended the previous wait may still be on its way;
+    // until it is taken, the marker would seem pressed already.
+    AwaitMarker(false, deadline);
+    Send(inputs);
+    struct ReleaseMarker {
+        ~ReleaseMarker() {
+            INPUT up = KeyEvent(kKeysDoneMarker, true);
+            ::SendInput(1, &up, sizeof up);
+        }
+    } release;
+    AwaitMarker(true, deadline);
 }
 
 }  // namespace qx

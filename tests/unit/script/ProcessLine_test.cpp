@@ -128,19 +128,5 @@ TEST_F(Interpreter, RegistryLinesReachTheRegistry) {
     EXPECT_THROW(Run(u"regdelete,HKCU"), QxError) << "a malformed delete path ends the session";
 }
 
-TEST_F(Interpreter, CommandsNotYetAvailableSayWhatTheySkipped) {
-    const char16_t* lines[] = {u"ver,QXUpdate.exe,9.9.9", u"checkwritable,a.dll", u"copy,a,b",
-                               u"delete,a",  u"hostsadd,h,1.2.3.4", u"hostsremove,h",
-                               u"register,a.dll", u"execute,a.exe,1", u"keypress,abc,1"};
-    for (const char16_t* line : lines) {
-        s.window.list.clear();
-        EXPECT_TRUE(Run(line)) << ToUtf8(line);
-        ASSERT_EQ(s.window.list.size(), 1u) << ToUtf8(line) << " did nothing visible";
-        const Text keyword = CutFields(line)[0];
-        EXPECT_NE(s.window.list[0].find(keyword), Text::npos)
-            << "the line does not name the command: " << ToUtf8(s.window.list[0]);
-    }
-}
-
 }  // namespace
 }  // namespace qx::fake

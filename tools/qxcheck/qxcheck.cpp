@@ -1,0 +1,164 @@
+#include "qxcheck.h"
+
+#include <string>
+
+#include "script/ScriptCheck.h"
+#include "script/Stamp.h"
+
+namespace qx::qxcheck {
+namespace {
+
+Text T(const char* ascii) { return FromUtf8(ascii); }
+
+const char kUsage[] =
+    "usage: qxcheck [--codepage N] [--previous STAMP] [--server DIR] [--json] [FILE...]\n"
+    "Checks update scripts the way the updater reads them and reports, one line each,\n"
+    "whatever will not do what its author most likely meant.\n"
+    "  --codepage N      the code page the script is written in (default 936)\n"
+    "  --previous STAMP  the stamp of the script published before; this one must be later\n"
+    "  --server DIR      the folder served as the server root: every file that down, create,\n"
+    "                    update and ver lines fetch must be there; FILE defaults to\n"
+    "                    DIR/qxupdate/update.inf\n"
+    "  --json            one JSON object on standard output instead of lines\n"
+    "Exit status: 0 clean, 1 findings, 2 a script could not be read or bad usage.";
+
+bool ParseCodePage(const Text& text, unsigned& out) {
+    if (text.empty() || text.size() > 5) return false;
+    unsigned value = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') return false;
+        value = value * 10 + static_cast<unsigned>(c - u'0');
+    }
+    out = value;
+    return value > 0 && value < 65536;
+}
+
+struct FileResult {
+    Text file;
+    bool readable = false;
+    Text error;
+    std::vector<check::Finding> findings;
+};
+
+Text JsonReport(const std::vector<FileResult>& results) {
+    Text out = u"{\"findings\":[";
+    bool first = true;
+    for (const FileResult& r : results) {
+        for (const check::Finding& f : r.findings) {
+            if (!first) out += u",";
+            first = false;
+            out += u"{\"file\":" + check::JsonString(r.file) + u",\"line\":" + FromUtf8(std::to_string(f.line)) +
+                   u",\"column\":" + FromUtf8(std::to_string(f.column)) +
+                   u",\"code\":" + check::JsonString(FromUtf8(f.code)) +
+                   u",\"message\":" + check::JsonString(f.message) + u"}";
+        }
+    }
+    out += u"],\"errors\":[";
+    first = true;
+    for (const FileResult& r : results) {
+        if (r.readable) continue;
+        if (!first) out += u",";
+        first = false;
+        out += u"{\"file\":" + check::JsonString(r.file) + u",\"message\":" + check::JsonString(r.error) + u"}";
+    }
+    out += u"]}";
+    return out;
+}
+
+}  // namespace
+
+int Run(Host& host, const std::vector<Text>& args) {
+    unsigned codePage = kDefaultCodePage;
+    check::Options options;
+    Text serverDir;
+    bool json = false;
+    std::vector<Text> files;
+
+    auto usageError = [&](const Text& why) {
+        host.Err(u"qxcheck: " + why);
+        host.Err(T(kUsage));
+        return kUnreadable;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const Text& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == u"--help" || a == u"-h") {
+            host.Out(T(kUsage));
+            return kClean;
+        } else if (a == u"--json") {
+            json = true;
+        } else if (a == u"--codepage") {
+            if (!hasValue || !ParseCodePage(args[i + 1], codePage)) return usageError(T("--codepage needs a number"));
+            ++i;
+        } else if (a == u"--previous") {
+            if (!hasValue || !ParseStamp(args[i + 1], options.previous)) {
+                return usageError(T("--previous needs a date such as 2006-05-18 or \"2006-05-18 10:00:00\""));
+            }
+            options.hasPrevious = true;
+            ++i;
+        } else if (a == u"--server") {
+            if (!hasValue || args[i + 1].empty()) return usageError(T("--server needs a folder"));
+            serverDir = args[++i];
+        } else if (a.size() > 1 && a[0] == u'-') {
+            return usageError(u"unknown option " + a);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (!host.KnowsCodePage(codePage)) {
+        return usageError(T("this system has no converter for code page ") + FromUtf8(std::to_string(codePage)));
+    }
+    if (files.empty()) {
+        if (serverDir.empty()) return usageError(T("no script given"));
+        Text root = serverDir;
+        while (root.size() > 1 && (root.back() == u'/' || root.back() == u'\\')) root.pop_back();
+        files.push_back(root + u"/qxupdate/update.inf");
+    }
+
+    options.codePage = codePage;
+    if (!serverDir.empty()) {
+        options.serverFileExists = [&host, serverDir](const Text& path) {
+            return host.FileExistsBelow(serverDir, path);
+        };
+    }
+    const check::StrictDecoder decode = [&host, codePage](const Bytes& bytes, Text& text) {
+        return host.DecodeStrict(codePage, bytes, text);
+    };
+
+    std::vector<FileResult> results;
+    int status = kClean;
+    for (const Text& file : files) {
+        FileResult r;
+        r.file = file;
+        Bytes raw;
+        try {
+            raw = host.ReadFile(file);
+            r.readable = true;
+        } catch (const QxError& e) {
+            r.error = e.Description();
+            status = kUnreadable;
+        }
+        if (r.readable) {
+            r.findings = check::CheckScriptBytes(raw, decode, options);
+            if (!r.findings.empty() && status == kClean) status = kFindings;
+        }
+        if (!json) {
+            if (!r.readable) host.Err(file + u": cannot be read: " + r.error);
+            for (const check::Finding& f : r.findings) host.Out(check::FormatFinding(file, f));
+        }
+        results.push_back(std::move(r));
+    }
+    if (json) {
+        host.Out(JsonReport(results));
+    } else {
+        size_t count = 0;
+        for (const FileResult& r : results) count += r.findings.size();
+        if (status != kUnreadable) {
+            host.Err(count == 0 ? T("no findings")
+                                : FromUtf8(std::to_string(count)) + T(count == 1 ? " finding" : " findings"));
+        }
+    }
+    return status;
+}
+
+}  // namespace qx::qxcheck
