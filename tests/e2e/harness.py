@@ -137,6 +137,24 @@ def reap_orphans():
                 pass
 
 
+# ---------------------------------------------------------------- paths
+
+def linux_path(windows_path):
+    """Where a path inside the prefix (C:\\...) or on drive Z: is on Linux."""
+    p = windows_path.replace("\\", "/")
+    drive, rest = p[:2].lower(), p[2:].lstrip("/")
+    if drive == "c:":
+        return os.path.join(PREFIX, "drive_c", rest)
+    if drive == "z:":
+        return "/" + rest
+    raise ValueError(f"not a path on drive C: or Z:: {windows_path!r}")
+
+
+def windows_path(path):
+    """The Wine path (drive Z:) of a Linux path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 # ---------------------------------------------------------------- reading lines
 
 class LineReader:
@@ -480,6 +498,21 @@ class UpdaterTestCase(unittest.TestCase):
         if app is not None and state is not None:
             app.last_state = state
         return state
+
+    def wait_for_state(self, predicate, timeout_s, what, app=None, **selector):
+        """Polls the window's state until predicate(state) holds and returns
+        that state; fails with `what` and the last state otherwise."""
+        deadline = time.monotonic() + timeout_s
+        state = None
+        while True:
+            state = self.state_of(app, **selector)
+            if state is not None and predicate(state):
+                return state
+            if time.monotonic() > deadline:
+                self.fail_with_state(f"expected {what} within {timeout_s} s; the last look: "
+                                     f"{self.driver.last!r}" if state is None else
+                                     f"expected {what} within {timeout_s} s")
+            time.sleep(0.1)
 
     def describe_apps(self):
         """Each program's fate, and every window of the ones still running

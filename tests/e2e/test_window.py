@@ -62,20 +62,15 @@ class WindowTestCase(UpdaterTestCase):
 
     def wait_ready(self, app, exe=None):
         """The window, once its start button has been enabled."""
-        state = self.wait_for_window(app, exe)
-        deadline = time.monotonic() + ENABLE_TIMEOUT_S
-        while True:
+        self.wait_for_window(app, exe)
+
+        def ready(state):
             start = button(state, START)
-            if start is not None and start["enabled"]:
-                return state
-            if time.monotonic() > deadline:
-                self.fail_with_state(f"expected the button {START!r} enabled within "
-                                     f"{ENABLE_TIMEOUT_S} s of the window appearing")
-            time.sleep(0.1)
-            state = self.state_of(app, caption=CAPTION, exe=exe)
-            if state is None:
-                self.fail_with_state(f"the window {CAPTION!r} went away while starting up; "
-                                     f"the driver said: {self.driver.last!r}")
+            return start is not None and start["enabled"]
+
+        return self.wait_for_state(ready, ENABLE_TIMEOUT_S,
+                                   f"the button {START!r} enabled after the window appeared",
+                                   app=app, caption=CAPTION, exe=exe)
 
 
 class WindowContentTest(WindowTestCase):
