@@ -13,7 +13,7 @@ endif()
 find_package(GTest REQUIRED)
 file(GLOB_RECURSE QX_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(qx_unit_tests ${QX_UNIT_TESTS})
-target_include_directories(qx_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+target_include_directories(qx_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(qx_unit_tests PRIVATE qxcore GTest::gtest GTest::gtest_main GTest::gmock)
 add_test(NAME unit_tests COMMAND qx_unit_tests --gtest_brief=1)
 

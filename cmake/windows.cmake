@@ -13,6 +13,9 @@ add_library(qxwin STATIC ${QX_WIN_SOURCES})
 target_include_directories(qxwin PUBLIC ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(qxwin PUBLIC qxcore ole32 oleaut32 uuid comctl32 advapi32 shell32 user32 gdi32 version)
 
+# The download benchmark: a command, not a test (bench/run_bench.sh).
+include(${CMAKE_SOURCE_DIR}/bench/bench.cmake OPTIONAL)
+
 configure_file(res/QXUpdate.rc.in ${QX_GENERATED_DIR}/QXUpdate.rc @ONLY)
 configure_file(res/QXUpdate.manifest ${QX_GENERATED_DIR}/QXUpdate.manifest COPYONLY)
 add_executable(QXUpdate WIN32 src/app/main_win.cpp ${QX_GENERATED_DIR}/QXUpdate.rc)
@@ -45,18 +48,23 @@ if(EXISTS ${QX_GTEST_SOURCE_DIR}/CMakeLists.txt)
 
   file(GLOB_RECURSE QX_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
   add_executable(qx_win32_tests ${QX_WIN32_TESTS})
-  target_include_directories(qx_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32)
+  target_include_directories(qx_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32 ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(qx_win32_tests PRIVATE qxwin gtest gmock gtest_main)
   if(MINGW)
     target_link_options(qx_win32_tests PRIVATE ${QX_STATIC_LINK})
   endif()
-  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=-Http*)
+  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=-Http*:TlsDownload*)
   set_tests_properties(win32_tests PROPERTIES ENVIRONMENT "QX_EXE=$<TARGET_FILE:QXUpdate>")
   # The HTTP client against real servers on 127.0.0.1: nginx and the test
   # suite's fault-injecting server, started around the run by the wrapper.
   add_test(NAME http_win_tests
            COMMAND ${CMAKE_SOURCE_DIR}/tests/servers/run_with_servers.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
                    $<TARGET_FILE:qx_win32_tests> --gtest_brief=1 --gtest_filter=Http*)
+  # Over TLS: a certificate the test prefix trusts, and one it must refuse.
+  add_test(NAME tls_win_tests
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/servers/run_with_servers.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:qx_win32_tests> --gtest_brief=1 --gtest_filter=TlsDownload*)
+  set_tests_properties(http_win_tests tls_win_tests PROPERTIES RESOURCE_LOCK wineprefix)
   add_dependencies(qx_win32_tests QXUpdate)
 endif()
 

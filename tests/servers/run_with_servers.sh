@@ -43,7 +43,9 @@ make_ca() {
 }
 
 # A server certificate for 127.0.0.1 and localhost in folder $1, issued by
-# the CA in the same folder: server.key and server.crt (PEM).
+# the CA in the same folder: server.key and server.crt (PEM). 127.0.0.1 is
+# also given as a DNS name: Wine's TLS client compares the host name with
+# the DNS names of a certificate only, never with its IP addresses.
 make_server_cert() {
     cat > "$1/server.ext" <<EXT
 basicConstraints=critical,CA:FALSE
@@ -78,11 +80,12 @@ else
     fi
 fi
 
-# Four distinct free ports, all held until each is known.
+# Three distinct free ports (plain, TLS, untrusted TLS), all held until each
+# is known.
 ports=$(python3 -c '
 import socket
 held = []
-for _ in range(4):
+for _ in range(3):
     s = socket.socket(); s.bind(("127.0.0.1", 0)); held.append(s)
 print(" ".join(str(s.getsockname()[1]) for s in held))')
 nginx_port=${ports%% *}; ports=${ports#* }

@@ -14,6 +14,7 @@
 #include "download/modFileTime.h"
 #include "platform/win32/files_win.h"
 #include "platform/win32/handles_win.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
@@ -31,16 +32,7 @@ std::string Show(const DateTime& dt) {
     return ToUtf8(FormatDateTime(dt));
 }
 
-DateTime Dt(int y, int mo, int d, int h, int mi, int s) {
-    DateTime dt;
-    dt.year = y;
-    dt.month = mo;
-    dt.day = d;
-    dt.hour = h;
-    dt.minute = mi;
-    dt.second = s;
-    return dt;
-}
+using test::Dt;
 
 uint64_t ToRaw(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;

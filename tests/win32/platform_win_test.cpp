@@ -9,20 +9,12 @@
 
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
 
-std::string Hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
-    }
-    return out;
-}
+using test::Hex;
 
 // Distance from a to b forward on the 24-hour dial, so a reading taken
 // just after midnight still counts as later.

@@ -9,22 +9,14 @@
 #include "platform/win32/regkey_win.h"
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
 
 const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-std::string Hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
-    }
-    return out;
-}
+using test::Hex;
 
 const char16_t kTestApp[] = u"QXUpdatePlatformTest";
 const wchar_t kTestAppKey[] = L"Software\\VB and VBA Program Settings\\QXUpdatePlatformTest";

@@ -16,6 +16,7 @@
 #include "platform/win32/process_win.h"
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
@@ -55,16 +56,7 @@ private:
     }
 };
 
-std::string Hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
-    }
-    return out;
-}
+using test::Hex;
 
 void WriteWholeFile(const Text& path, const Bytes& data) {
     UniqueHandle file(

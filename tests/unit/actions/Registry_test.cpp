@@ -8,20 +8,12 @@
 #include "fakes/FakeFileSystem.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeRegistry.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
 
-std::string Hex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0xF];
-    }
-    return out;
-}
+using test::Hex;
 
 Bytes Dword(uint32_t v) {
     Bytes b;

@@ -10,6 +10,7 @@
 #include "fakes/FakeFileSystem.h"
 #include "fakes/FakeHttp.h"
 #include "fakes/FakePlatform.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
@@ -31,16 +32,7 @@ std::string Join(const std::vector<Text>& items) {
     return out.empty() ? "(none)" : out;
 }
 
-DateTime Dt(int y, int mo, int d, int h, int mi, int s) {
-    DateTime dt;
-    dt.year = y;
-    dt.month = mo;
-    dt.day = d;
-    dt.hour = h;
-    dt.minute = mi;
-    dt.second = s;
-    return dt;
-}
+using test::Dt;
 
 const DateTime kServerTime = Dt(1994, 11, 15, 8, 12, 31);
 

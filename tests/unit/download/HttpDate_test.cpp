@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
@@ -12,16 +13,7 @@ struct DateCase {
     DateTime expected;
 };
 
-DateTime Dt(int y, int mo, int d, int h, int mi, int s) {
-    DateTime dt;
-    dt.year = y;
-    dt.month = mo;
-    dt.day = d;
-    dt.hour = h;
-    dt.minute = mi;
-    dt.second = s;
-    return dt;
-}
+using test::Dt;
 
 TEST(HttpDateTest, ReadsTheThreeFormsOfTheSameInstant) {
     const DateCase cases[] = {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fakes/FakeFileSystem.h"
+#include "support/TestValues.h"
 
 namespace qx {
 namespace {
@@ -13,16 +14,7 @@ std::string Show(const DateTime& dt) {
     return ToUtf8(FormatDateTime(dt));
 }
 
-DateTime Dt(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    DateTime dt;
-    dt.year = y;
-    dt.month = mo;
-    dt.day = d;
-    dt.hour = h;
-    dt.minute = mi;
-    dt.second = s;
-    return dt;
-}
+using test::Dt;
 
 constexpr uint64_t kTicksPerSecond = 10000000;
 
