@@ -24,22 +24,9 @@ split="${QX_BENCH_SPLIT:-no}"
 
 if [ "${1:-}" != --with-servers ]; then
   mkdir -p "$QX_BUILD_DIR"
-  extra=()
-  # Until the Windows build includes the benchmark itself, it is added to
-  # this build folder only.
-  if ! grep -q 'bench/bench.cmake' "$repo/cmake/windows.cmake"; then
-    hook="$QX_BUILD_DIR/bench-hook.cmake"
-    cat >"$hook" <<'EOF'
-if(NOT QX_BENCH_DEFERRED)
-  set(QX_BENCH_DEFERRED ON)
-  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL include ${CMAKE_SOURCE_DIR}/bench/bench.cmake)
-endif()
-EOF
-    extra=(-DCMAKE_PROJECT_INCLUDE="$hook")
-  fi
   echo "== building qx_download_bench in $QX_BUILD_DIR" >&2
   timeout 900 cmake -S "$repo" -B "$QX_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >"$QX_BUILD_DIR/bench-configure.log" 2>&1 ||
+    -DCMAKE_BUILD_TYPE=Release >"$QX_BUILD_DIR/bench-configure.log" 2>&1 ||
     { cat "$QX_BUILD_DIR/bench-configure.log" >&2; exit 1; }
   timeout 900 cmake --build "$QX_BUILD_DIR" -j2 --target qx_download_bench >"$QX_BUILD_DIR/bench-build.log" 2>&1 ||
     { tail -40 "$QX_BUILD_DIR/bench-build.log" >&2; exit 1; }
