@@ -9,11 +9,11 @@ set -euo pipefail
 # talk to, a CJK font so Chinese is legible in screenshots, the locale sources,
 # the Python test harness, screenshot tools and clang for fuzzing.
 packages=(
-  g++ cmake make libgtest-dev libgmock-dev clang
+  g++ cmake make libgtest-dev libgmock-dev clang libclang-rt-14-dev
   g++-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth x11-utils imagemagick
-  nginx-light
+  nginx-light openssl curl
   fonts-wqy-microhei
   locales
   python3

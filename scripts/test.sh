@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds everything and runs every test:
 #   1. installs what is missing (scripts/setup.sh),
-#   2. the native build and its unit tests (under ASan and UBSan),
+#   2. the native build and its unit tests (under ASan and UBSan), then a
+#      60-second fuzz run of the script interpreter (clang, libFuzzer),
 #   3. the Windows cross build,
 #   4. a throw-away Wine prefix and a private Xvfb,
 #   5. the Windows tests under Wine, one at a time: the Win32 unit tests (also
@@ -110,6 +111,21 @@ bash "$repo/scripts/wine-prefix.sh" down >/dev/null 2>&1 || true
 if step "configuring the native build" 600 cmake -S "$repo" -B "$native_dir" -DCMAKE_BUILD_TYPE=Debug &&
    step "building the native build" 2400 cmake --build "$native_dir" -j"$jobs"; then
   run_ctest "native tests" --test-dir "$native_dir" -j"$jobs"
+fi
+
+# The interpreter's fuzz target, built with clang: a bounded run over the
+# corpus of real-looking scripts. A crash, a sanitizer report, a time-out or
+# running out of memory fails it.
+fuzz_dir="${QX_FUZZ_BUILD_DIR:-$repo/build/fuzz}"
+if step "configuring the fuzz build" 600 cmake -S "$repo" -B "$fuzz_dir" -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ -DQX_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+   step "building the fuzz target" 2400 cmake --build "$fuzz_dir" -j"$jobs" --target script_fuzz; then
+  rm -rf "$fuzz_dir/corpus"
+  cp -r "$repo/tests/fuzz/corpus" "$fuzz_dir/corpus"
+  if step "fuzzing the script interpreter for 60 s" 300 "$fuzz_dir/script_fuzz" -max_total_time=60 \
+          -rss_limit_mb=2048 -timeout=10 -max_len=4096 -print_final_stats=1 "$fuzz_dir/corpus"; then
+    passed=$((passed + 1))
+  fi
 fi
 
 fresh_if_toolchain_changed "$QX_BUILD_DIR"
