@@ -20,7 +20,7 @@ import tempfile
 import time
 
 import harness
-from harness import (BUILD_DIR, EXE, PREFIX, VERSION, WINE_RUN, App, UpdaterTestCase,
+from harness import (BUILD_DIR, EXE, VERSION, WINE_RUN, App, UpdaterTestCase,
                      hexu, windows_path)
 
 TITLE = "在线升级程序"

@@ -9,8 +9,9 @@ import shutil
 import time
 import unittest
 
-from sessions import (ANALYSING, DONE, HOLDFILE, IDOK, KEYWIN, MARKER, PREFIX, READING, REGDLL,
-                      TITLE, FolderApp, SessionTestCase, read_bytes, reg, reg_value,
+from harness import PREFIX
+from sessions import (ANALYSING, DONE, HOLDFILE, IDOK, KEYWIN, MARKER, READING, REGDLL, TITLE,
+                      FolderApp, SessionTestCase, read_bytes, reg, reg_value,
                       start_enabled, stored_stamp)
 
 HOSTS = os.path.join(PREFIX, "drive_c", "windows", "system32", "drivers", "etc", "hosts")
