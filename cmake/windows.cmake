@@ -54,7 +54,8 @@ if(EXISTS ${QX_GTEST_SOURCE_DIR}/CMakeLists.txt)
     target_link_options(qx_win32_tests PRIVATE ${QX_STATIC_LINK})
   endif()
   add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=-Http*:TlsDownload*)
-  set_tests_properties(win32_tests PROPERTIES ENVIRONMENT "QX_EXE=$<TARGET_FILE:QXUpdate>")
+  set_tests_properties(win32_tests PROPERTIES ENVIRONMENT
+                       "QX_EXE=$<TARGET_FILE:QXUpdate>;QX_QXADDR=$<TARGET_FILE_DIR:QXUpdate>/tools/qxaddr.exe")
   # The HTTP client against real servers on 127.0.0.1: nginx and the test
   # suite's fault-injecting server, started around the run by the wrapper.
   add_test(NAME http_win_tests

@@ -14,7 +14,11 @@ endif()
 
 set(QX_E2E_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(QX_WINE_RUN "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
+# Small Windows programs the end-to-end tests start or load.
+include(${CMAKE_CURRENT_LIST_DIR}/helpers/helpers.cmake)
+
 set(QX_E2E_ENV
+  ${QX_E2E_HELPER_ENV}
   "QX_REPO=${CMAKE_SOURCE_DIR}"
   "QX_BUILD_DIR=${CMAKE_BINARY_DIR}"
   "QX_WINE_RUN=${QX_WINE_RUN}"
