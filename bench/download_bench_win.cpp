@@ -14,8 +14,9 @@
 //           written straight from the SAFEARRAY to the file. It is the least
 //           any program can do with the component, so engine/bare is the
 //           whole cost of the engine and its platform layer.
-//   client  the same loop through Win32HttpClient's request object (a worker
-//           thread and a fresh object per request, the body copied out), to
+//   client  the same loop through Win32HttpClient's request object (one
+//           long-lived worker thread and a reused object, the body copied
+//           out once), to
 //           split that cost between the platform layer and DownloadFile.
 #include <windows.h>
 

@@ -21,9 +21,15 @@ namespace {
 // code for an HTTP time-out, as an HRESULT.
 constexpr int32_t kTimedOut = static_cast<int32_t>(0x80072EE2u);
 
+// How long a client going away waits for its idle worker to let go of its
+// object and apartment. The worker has nothing in hand, so it is quick.
+constexpr DWORD kWorkerStopMs = 2000;
+
 // The component answers through the system's URL cache. A copy left there
 // could be handed to a later request instead of the server's current file,
-// so every URL fetched is removed from that cache before and after use.
+// and the updater's files have no business on the user's disk beyond their
+// targets, so every URL fetched with GET is removed from that cache once the
+// request object is done with it.
 void ForgetCachedCopy(const Text& url) {
     using DeleteEntryFn = BOOL(WINAPI*)(LPCWSTR);
     static const DeleteEntryFn deleteEntry = []() -> DeleteEntryFn {
@@ -62,24 +68,15 @@ struct CallFailure {
     Text description;
 };
 
-// A late-bound call on an IDispatch. args are given in their natural order.
-void Invoke(IDispatch* object, const wchar_t* name, WORD kind, std::vector<Variant>& args,
-            VARIANT* result) {
-    DISPID id = 0;
-    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr)) throw CallFailure{hr, HresultText(hr)};
-
-    // IDispatch takes the arguments last to first.
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(it->Ref());
+// A late-bound call on an IDispatch. args are given last to first, as
+// IDispatch takes them.
+void Invoke(IDispatch* object, DISPID id, WORD kind, VARIANT* args, UINT count, VARIANT* result) {
     DISPPARAMS params{};
-    params.rgvarg = reversed.empty() ? nullptr : reversed.data();
-    params.cArgs = static_cast<UINT>(reversed.size());
-
+    params.rgvarg = count == 0 ? nullptr : args;
+    params.cArgs = count;
     EXCEPINFO info{};
     UINT argError = 0;
-    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, &info, &argError);
+    const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, &info, &argError);
     if (hr == DISP_E_EXCEPTION) {
         Text description;
         if (info.pfnDeferredFillIn != nullptr) info.pfnDeferredFillIn(&info);
@@ -97,111 +94,369 @@ void Invoke(IDispatch* object, const wchar_t* name, WORD kind, std::vector<Varia
     if (FAILED(hr)) throw CallFailure{hr, HresultText(hr)};
 }
 
-void CallMethod(IDispatch* object, const wchar_t* name, std::vector<Variant> args, VARIANT* result = nullptr) {
-    Invoke(object, name, DISPATCH_METHOD, args, result);
-}
+}  // namespace
 
-void GetProperty(IDispatch* object, const wchar_t* name, VARIANT* result) {
-    std::vector<Variant> none;
-    Invoke(object, name, DISPATCH_PROPERTYGET, none, result);
-}
+namespace http_detail {
 
-// One request and its answer, shared by the calling thread and the worker.
-// Whichever of the two lets go last frees it, so a worker abandoned after a
-// time-out still has its job to write to.
-struct Job {
+// One hand-over between the calling thread and a worker: the job, and the
+// answer written back. Whichever of the two lets go last frees it, so a
+// worker abandoned after a time-out still has its channel to write to.
+struct Channel {
     LONG references = 2;
+    // Set by the caller before waking the worker for the last time.
+    LONG quit = 0;
+    LONG abandoned = 0;
+    UniqueHandle workReady;  // auto-reset: a job (or quit) is waiting
+    UniqueHandle workDone;   // auto-reset: the answer is complete
+
+    // The job. A create job names a class by ProgID and learns its CLSID;
+    // a request job runs one request on an object of class clsid.
+    bool createOnly = false;
+    Text progId;
     CLSID clsid{};
     Text method;
     Text url;
     std::vector<std::pair<Text, Text>> headers;
 
+    // The answer. The body stays as the component handed it out, so that it
+    // is copied once, into the caller's bytes, and not on the way as well.
     bool failed = false;
     int32_t errorNumber = 0;
     Text errorText;
     int status = 0;
     Text responseHeaders;
-    Bytes body;
+    Variant body;
 
     void Release() {
         if (::InterlockedDecrement(&references) == 0) delete this;
     }
 };
 
-void Perform(Job& job, IDispatch* object) {
-    std::vector<Variant> openArgs;
-    openArgs.push_back(Variant::FromText(job.method));
-    openArgs.push_back(Variant::FromText(job.url));
-    openArgs.push_back(Variant::FromBool(false));  // synchronous
-    CallMethod(object, L"open", std::move(openArgs));
-    for (const auto& h : job.headers) {
-        std::vector<Variant> headerArgs;
-        headerArgs.push_back(Variant::FromText(h.first));
-        headerArgs.push_back(Variant::FromText(h.second));
-        CallMethod(object, L"setRequestHeader", std::move(headerArgs));
+}  // namespace http_detail
+
+namespace {
+
+using http_detail::Channel;
+
+// The worker's object of the component and the numbers of the members used,
+// looked up once per object rather than once per call.
+class Component {
+public:
+    IDispatch* Get() const { return object_.Get(); }
+
+    // An object of class clsid, the one already held when it is of that class.
+    void Ensure(const CLSID& clsid) {
+        if (object_ && ::IsEqualCLSID(clsid_, clsid)) return;
+        Drop();
+        HRESULT hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object_.ReceiveVoid());
+        if (FAILED(hr)) throw CallFailure{hr, HresultText(hr)};
+        try {
+            open = Id(L"open");
+            setRequestHeader = Id(L"setRequestHeader");
+            send = Id(L"send");
+            status = Id(L"status");
+            getAllResponseHeaders = Id(L"getAllResponseHeaders");
+            responseBody = Id(L"responseBody");
+        } catch (...) {
+            Drop();
+            throw;
+        }
+        clsid_ = clsid;
     }
-    std::vector<Variant> sendArgs;
-    sendArgs.emplace_back();  // no body
-    CallMethod(object, L"send", std::move(sendArgs));
+
+    void Drop() { object_.Reset(); }
+
+    DISPID open = 0, setRequestHeader = 0, send = 0, status = 0, getAllResponseHeaders = 0, responseBody = 0;
+
+private:
+    DISPID Id(const wchar_t* name) {
+        DISPID id = 0;
+        LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+        const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) throw CallFailure{hr, HresultText(hr)};
+        return id;
+    }
+
+    ComPtr<IDispatch> object_;
+    CLSID clsid_{};
+};
+
+VARIANT TextArg(const Text& text) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = Bstr(text).Release();
+    return v;
+}
+
+// Clears the arguments of one call whatever the call did.
+struct Args {
+    VARIANT v[3];
+    UINT n = 0;
+    ~Args() {
+        for (UINT i = 0; i < n; ++i) ::VariantClear(&v[i]);
+    }
+};
+
+void Perform(Channel& ch, Component& c) {
+    IDispatch* object = c.Get();
+    {
+        Args a;  // open(method, url, false), last to first
+        a.v[0].vt = VT_BOOL;
+        a.v[0].boolVal = VARIANT_FALSE;  // synchronous
+        a.n = 1;
+        a.v[1] = TextArg(ch.url);
+        a.n = 2;
+        a.v[2] = TextArg(ch.method);
+        a.n = 3;
+        Invoke(object, c.open, DISPATCH_METHOD, a.v, a.n, nullptr);
+    }
+    for (const auto& h : ch.headers) {
+        Args a;
+        a.v[0] = TextArg(h.second);
+        a.n = 1;
+        a.v[1] = TextArg(h.first);
+        a.n = 2;
+        Invoke(object, c.setRequestHeader, DISPATCH_METHOD, a.v, a.n, nullptr);
+    }
+    {
+        Args a;
+        ::VariantInit(&a.v[0]);  // no body
+        a.n = 1;
+        Invoke(object, c.send, DISPATCH_METHOD, a.v, a.n, nullptr);
+    }
 
     Variant status;
-    GetProperty(object, L"status", status.Get());
+    Invoke(object, c.status, DISPATCH_PROPERTYGET, nullptr, 0, status.Get());
     if (FAILED(::VariantChangeType(status.Get(), status.Get(), 0, VT_I4))) {
         throw CallFailure{E_UNEXPECTED, u"无法读取HTTP状态"};
     }
-    job.status = static_cast<int>(status.Get()->lVal);
+    ch.status = static_cast<int>(status.Get()->lVal);
 
     Variant headers;
-    CallMethod(object, L"getAllResponseHeaders", {}, headers.Get());
+    Invoke(object, c.getAllResponseHeaders, DISPATCH_METHOD, nullptr, 0, headers.Get());
     if (headers.Get()->vt == VT_BSTR && headers.Get()->bstrVal != nullptr) {
-        job.responseHeaders.assign(reinterpret_cast<const char16_t*>(headers.Get()->bstrVal),
-                                   ::SysStringLen(headers.Get()->bstrVal));
+        ch.responseHeaders.assign(reinterpret_cast<const char16_t*>(headers.Get()->bstrVal),
+                                  ::SysStringLen(headers.Get()->bstrVal));
     }
 
-    if (job.method == u"HEAD") return;  // no body to read
-    Variant body;
-    GetProperty(object, L"responseBody", body.Get());
-    const VARIANT& v = body.Ref();
-    if (v.vt == VT_EMPTY || v.vt == VT_NULL) return;
-    if (v.vt != (VT_ARRAY | VT_UI1) || v.parray == nullptr) {
+    if (ch.method == u"HEAD") return;  // no body to read
+    Invoke(object, c.responseBody, DISPATCH_PROPERTYGET, nullptr, 0, ch.body.Get());
+    const VARIANT& v = ch.body.Ref();
+    if (v.vt != VT_EMPTY && v.vt != VT_NULL && (v.vt != (VT_ARRAY | VT_UI1) || v.parray == nullptr)) {
         throw CallFailure{DISP_E_TYPEMISMATCH, u"应答内容不是字节数组"};
     }
-    LONG lower = 0;
-    LONG upper = -1;
-    ::SafeArrayGetLBound(v.parray, 1, &lower);
-    ::SafeArrayGetUBound(v.parray, 1, &upper);
-    if (upper < lower) return;
-    SafeArrayData data(v.parray);
-    if (!data.Valid()) throw CallFailure{E_FAIL, u"无法读取应答内容"};
-    job.body.assign(static_cast<const char*>(data.Data()), static_cast<size_t>(upper - lower + 1));
 }
 
-unsigned __stdcall Worker(void* parameter) {
-    Job& job = *static_cast<Job*>(parameter);
+void Serve(Channel& ch, Component& c) {
+    ch.failed = false;
+    ch.errorNumber = 0;
+    ch.errorText.clear();
+    ch.status = 0;
+    ch.responseHeaders.clear();
+    ::VariantClear(ch.body.Get());
+    if (ch.createOnly) {
+        // An unknown name leaves the object of a known one as it is.
+        const HRESULT hr = ::CLSIDFromProgID(reinterpret_cast<const wchar_t*>(ch.progId.c_str()), &ch.clsid);
+        if (FAILED(hr)) {
+            ch.failed = true;
+            ch.errorNumber = static_cast<int32_t>(hr);
+            ch.errorText = HresultText(hr);
+            return;
+        }
+    }
+    try {
+        if (ch.createOnly) {
+        } else {
+            c.Ensure(ch.clsid);
+            Perform(ch, c);
+        }
+        return;
+    } catch (const CallFailure& f) {
+        ch.errorNumber = static_cast<int32_t>(f.hr);
+        ch.errorText = f.description;
+    } catch (...) {
+        ch.errorNumber = static_cast<int32_t>(E_OUTOFMEMORY);
+        ch.errorText = u"内存不足";
+    }
+    ch.failed = true;
+    ::VariantClear(ch.body.Get());
+    // An object that failed a request may be left in any state; the next
+    // request gets a new one.
+    c.Drop();
+}
+
+// Waits for the next job. The worker's apartment keeps its messages flowing
+// while it is idle, as an apartment must; the caller's thread is not touched.
+bool WaitForWork(HANDLE ready) {
+    for (;;) {
+        const DWORD r = ::MsgWaitForMultipleObjects(1, &ready, FALSE, INFINITE, QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+}
+
+unsigned __stdcall WorkerMain(void* parameter) {
+    Channel& ch = *static_cast<Channel*>(parameter);
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
-        ComPtr<IDispatch> object;
-        try {
-            const HRESULT hr = ::CoCreateInstance(job.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                                  object.ReceiveVoid());
-            if (FAILED(hr)) throw CallFailure{hr, HresultText(hr)};
-            ForgetCachedCopy(job.url);
-            Perform(job, object.Get());
-        } catch (const CallFailure& f) {
-            job.failed = true;
-            job.errorNumber = static_cast<int32_t>(f.hr);
-            job.errorText = f.description;
-        } catch (...) {
-            job.failed = true;
-            job.errorNumber = static_cast<int32_t>(E_OUTOFMEMORY);
-            job.errorText = u"内存不足";
+        Component component;
+        Text lastGet;
+        while (WaitForWork(ch.workReady.Get()) && ::InterlockedCompareExchange(&ch.quit, 0, 0) == 0) {
+            if (!ch.createOnly && ch.method != u"HEAD") lastGet = ch.url;
+            Serve(ch, component);
+            ::SetEvent(ch.workDone.Get());
         }
-        ForgetCachedCopy(job.url);
+        // The caller gave up on the last request and so could not clear up
+        // after it; whatever that request left in the URL cache goes now
+        // that it has ended.
+        if (::InterlockedCompareExchange(&ch.abandoned, 0, 0) != 0 && !lastGet.empty()) ForgetCachedCopy(lastGet);
+        ::VariantClear(ch.body.Get());
     }
     if (SUCCEEDED(com)) ::CoUninitialize();
-    job.Release();
+    ch.Release();
     return 0;
 }
+
+// The caller's side of one worker thread.
+class Worker {
+public:
+    Worker() = default;
+    ~Worker() { Stop(0); }
+    Worker(Worker&& other) noexcept : ch_(other.ch_), thread_(std::move(other.thread_)) { other.ch_ = nullptr; }
+    Worker& operator=(Worker&& other) noexcept {
+        if (this != &other) {
+            Stop(0);
+            ch_ = other.ch_;
+            thread_ = std::move(other.thread_);
+            other.ch_ = nullptr;
+        }
+        return *this;
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    static Worker Start() {
+        Worker w;
+        Channel* ch = new Channel;
+        ch->workReady.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        ch->workDone.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!ch->workReady || !ch->workDone) {
+            delete ch;
+            throw QxError(err::kAutomation, u"无法启动HTTP请求");
+        }
+        w.thread_.Reset(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, WorkerMain, ch, 0, nullptr)));
+        if (!w.thread_) {
+            delete ch;
+            throw QxError(err::kAutomation, u"无法启动HTTP请求");
+        }
+        w.ch_ = ch;
+        return w;
+    }
+
+    explicit operator bool() const { return ch_ != nullptr; }
+    Channel& Job() { return *ch_; }
+
+    // Runs the job set in Job(). False when the time limit passed first: the
+    // worker is then abandoned and this object empty.
+    bool Run(unsigned timeLimitMs) {
+        ::SetEvent(ch_->workReady.Get());
+        // No message processing while waiting: a download blocks the window.
+        if (::WaitForSingleObject(ch_->workDone.Get(), timeLimitMs) == WAIT_OBJECT_0) return true;
+        ::InterlockedExchange(&ch_->abandoned, 1);
+        Stop(0);
+        return false;
+    }
+
+    // Tells the worker to end once it is idle, waits up to waitMs for that,
+    // and lets go of it.
+    void Stop(DWORD waitMs) {
+        if (ch_ == nullptr) return;
+        ::InterlockedExchange(&ch_->quit, 1);
+        ::SetEvent(ch_->workReady.Get());
+        if (waitMs != 0) ::WaitForSingleObject(thread_.Get(), waitMs);
+        thread_.Reset();
+        ch_->Release();
+        ch_ = nullptr;
+    }
+
+private:
+    Channel* ch_ = nullptr;
+    UniqueHandle thread_;
+};
+
+class Lock {
+public:
+    explicit Lock(CRITICAL_SECTION& cs) : cs_(cs) { ::EnterCriticalSection(&cs_); }
+    ~Lock() { ::LeaveCriticalSection(&cs_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    CRITICAL_SECTION& cs_;
+};
+
+}  // namespace
+
+namespace http_detail {
+
+// What a client keeps between request objects: the ProgIDs known to work,
+// and one idle worker ready for the next request object.
+struct WorkerPool {
+    WorkerPool() { ::InitializeCriticalSection(&lock); }
+    ~WorkerPool() {
+        idle.Stop(kWorkerStopMs);
+        ::DeleteCriticalSection(&lock);
+    }
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    bool Known(const Text& progId, CLSID* clsid) {
+        Lock hold(lock);
+        for (const auto& k : working) {
+            if (k.first == progId) {
+                *clsid = k.second;
+                return true;
+            }
+        }
+        return false;
+    }
+    void Remember(const Text& progId, const CLSID& clsid) {
+        Lock hold(lock);
+        for (const auto& k : working) {
+            if (k.first == progId) return;
+        }
+        working.emplace_back(progId, clsid);
+    }
+    // The idle worker, or a new one.
+    Worker Take() {
+        {
+            Lock hold(lock);
+            if (idle) return std::move(idle);
+        }
+        return Worker::Start();
+    }
+    // A worker back from a request object; one is kept, others end.
+    void Give(Worker w) {
+        Lock hold(lock);
+        if (!idle) idle = std::move(w);
+    }
+
+    CRITICAL_SECTION lock;
+    std::vector<std::pair<Text, CLSID>> working;
+    Worker idle;
+};
+
+}  // namespace http_detail
+
+namespace {
+
+using http_detail::WorkerPool;
 
 Text Trim(const Text& s) {
     size_t first = 0;
@@ -218,18 +473,33 @@ Text Lower(Text s) {
     return s;
 }
 
+Text TimedOutText(unsigned timeLimitMs) {
+    return u"服务器在" + FromUtf8(std::to_string(timeLimitMs / 1000)) + u"秒内没有应答";
+}
+
 class Win32HttpRequest final : public IHttpRequest {
 public:
-    Win32HttpRequest(const CLSID& clsid, unsigned timeLimitMs) : clsid_(clsid), timeLimitMs_(timeLimitMs) {}
+    Win32HttpRequest(std::shared_ptr<WorkerPool> pool, const CLSID& clsid, unsigned timeLimitMs, Worker worker)
+        : pool_(std::move(pool)), clsid_(clsid), timeLimitMs_(timeLimitMs), worker_(std::move(worker)) {}
+
+    ~Win32HttpRequest() override {
+        ForgetFetched();
+        if (worker_) {
+            ::VariantClear(worker_.Job().body.Get());
+            pool_->Give(std::move(worker_));
+        }
+    }
 
     void Open(const Text& method, const Text& url) override {
+        if (url != fetched_) ForgetFetched();
         method_ = method;
         url_ = url;
         headers_.clear();
         answered_ = false;
         status_ = 0;
         responseHeaders_.clear();
-        body_.clear();
+        // The worker is idle between requests: the last body is ours to free.
+        if (worker_) ::VariantClear(worker_.Job().body.Get());
     }
 
     void SetRequestHeader(const Text& name, const Text& value) override {
@@ -239,31 +509,21 @@ public:
 
     void Send() override {
         if (method_.empty()) throw QxError(err::kInvalidCall, u"请求尚未打开");
-        Job* job = new Job;
-        job->clsid = clsid_;
-        job->method = method_;
-        job->url = url_;
-        job->headers = headers_;
-        UniqueHandle thread(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, Worker, job, 0, nullptr)));
-        if (!thread) {
-            delete job;
-            throw QxError(err::kAutomation, u"无法启动HTTP请求");
-        }
-        // No message processing while waiting: a download blocks the window.
-        const DWORD waited = ::WaitForSingleObject(thread.Get(), timeLimitMs_);
-        if (waited != WAIT_OBJECT_0) {
-            job->Release();  // the worker frees it whenever it ends
-            throw QxError(kTimedOut, u"服务器在" + FromUtf8(std::to_string(timeLimitMs_ / 1000)) +
-                                         u"秒内没有应答");
-        }
-        const bool failed = job->failed;
-        const int32_t number = job->errorNumber;
-        const Text text = job->errorText;
-        status_ = job->status;
-        responseHeaders_ = std::move(job->responseHeaders);
-        body_ = std::move(job->body);
-        job->Release();
-        if (failed) throw QxError(number == 0 ? err::kAutomation : number, text);
+        answered_ = false;
+        if (!worker_) worker_ = pool_->Take();
+        Channel& job = worker_.Job();
+        job.createOnly = false;
+        job.clsid = clsid_;
+        job.method = method_;
+        job.url = url_;
+        job.headers = headers_;
+        // Even a GET that fails or runs out of time may have left something
+        // in the cache.
+        if (method_ != u"HEAD") fetched_ = url_;
+        if (!worker_.Run(timeLimitMs_)) throw QxError(kTimedOut, TimedOutText(timeLimitMs_));
+        if (job.failed) throw QxError(job.errorNumber == 0 ? err::kAutomation : job.errorNumber, job.errorText);
+        status_ = job.status;
+        responseHeaders_ = std::move(job.responseHeaders);
         answered_ = true;
     }
 
@@ -290,32 +550,75 @@ public:
         return value;
     }
 
-    Bytes ResponseBody() override { return answered_ ? body_ : Bytes(); }
+    Bytes ResponseBody() override {
+        if (!answered_ || !worker_) return Bytes();
+        const VARIANT& v = worker_.Job().body.Ref();
+        if (v.vt != (VT_ARRAY | VT_UI1) || v.parray == nullptr) return Bytes();
+        LONG lower = 0;
+        LONG upper = -1;
+        ::SafeArrayGetLBound(v.parray, 1, &lower);
+        ::SafeArrayGetUBound(v.parray, 1, &upper);
+        if (upper < lower) return Bytes();
+        SafeArrayData data(v.parray);
+        if (!data.Valid()) throw QxError(static_cast<int32_t>(E_FAIL), u"无法读取应答内容");
+        return Bytes(static_cast<const char*>(data.Data()), static_cast<size_t>(upper - lower + 1));
+    }
 
 private:
+    void ForgetFetched() {
+        if (fetched_.empty()) return;
+        ForgetCachedCopy(fetched_);
+        fetched_.clear();
+    }
+
+    std::shared_ptr<WorkerPool> pool_;
     CLSID clsid_;
     unsigned timeLimitMs_;
+    Worker worker_;
     Text method_;
     Text url_;
     std::vector<std::pair<Text, Text>> headers_;
     bool answered_ = false;
     int status_ = 0;
     Text responseHeaders_;
-    Bytes body_;
+    // A URL fetched with GET whose cache entry is still to be removed.
+    Text fetched_;
 };
 
 }  // namespace
 
+Win32HttpClient::Win32HttpClient(unsigned timeLimitMs)
+    : timeLimitMs_(timeLimitMs), pool_(std::make_shared<WorkerPool>()) {}
+
+Win32HttpClient::~Win32HttpClient() = default;
+
 std::unique_ptr<IHttpRequest> Win32HttpClient::CreateObject(const Text& progId) {
     CLSID clsid;
-    if (FAILED(::CLSIDFromProgID(reinterpret_cast<const wchar_t*>(progId.c_str()), &clsid))) return nullptr;
-    // Created once here only to learn that the class really works on this
-    // machine; each request makes its own object on its own thread.
-    ComPtr<IDispatch> probe;
-    if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, probe.ReceiveVoid()))) {
+    if (pool_->Known(progId, &clsid)) {
+        // The worker is taken at the first Send: a request object that is
+        // never sent costs nothing.
+        return std::unique_ptr<IHttpRequest>(new Win32HttpRequest(pool_, clsid, timeLimitMs_, Worker()));
+    }
+    if (progId.empty()) return nullptr;
+    // The object is created where it will be used, on a worker, and kept
+    // there for the requests: nothing is built only to be thrown away.
+    Worker worker;
+    try {
+        worker = pool_->Take();
+    } catch (const QxError&) {
         return nullptr;
     }
-    return std::unique_ptr<IHttpRequest>(new Win32HttpRequest(clsid, timeLimitMs_));
+    Channel& job = worker.Job();
+    job.createOnly = true;
+    job.progId = progId;
+    if (!worker.Run(timeLimitMs_)) return nullptr;
+    if (job.failed) {
+        pool_->Give(std::move(worker));
+        return nullptr;
+    }
+    clsid = job.clsid;
+    pool_->Remember(progId, clsid);
+    return std::unique_ptr<IHttpRequest>(new Win32HttpRequest(pool_, clsid, timeLimitMs_, std::move(worker)));
 }
 
 }  // namespace qx
