@@ -67,3 +67,6 @@ if(TEST win32_tests)
       RESOURCE_LOCK wineprefix)
   endforeach()
 endif()
+
+# The hand-over tests' second updater version and file holder.
+include("${QX_E2E_DIR}/handover.cmake")

@@ -373,6 +373,7 @@ struct Args {
   int id = 0;
   int expect = -1;
   bool all = false;
+  std::wstring control_class;  // settext: the child control's class
   std::string error;
 };
 
@@ -438,6 +439,8 @@ Args Parse(int argc, wchar_t** argv) {
     } else if (flag == L"--id") {
       a.has_id = true;
       a.id = static_cast<int>(wcstol(value.c_str(), nullptr, 0));
+    } else if (flag == L"--control-class") {
+      a.control_class = value;
     } else if (flag == L"--expect") {
       a.expect = static_cast<int>(wcstol(value.c_str(), nullptr, 10));
     } else {
@@ -774,10 +777,153 @@ int CmdWatchEnable(Args& a) {
   }
 }
 
+// The text of a control of another process. GetWindowTextW would give the
+// text the control was created with, not what an edit field holds now.
+bool ControlText(HWND h, std::wstring* out) {
+  LRESULT len = 0;
+  if (!Query(h, WM_GETTEXTLENGTH, 0, 0, &len) || len < 0) return false;
+  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+  LRESULT got = 0;
+  if (!Query(h, WM_GETTEXT, static_cast<WPARAM>(len) + 1, reinterpret_cast<LPARAM>(&text[0]), &got) ||
+      got < 0) {
+    return false;
+  }
+  text.resize(static_cast<size_t>(got));
+  *out = text;
+  return true;
+}
+
+// Sets the text of one child control (--id N, or the first of
+// --control-class C) the way typing would leave it, and reads it back;
+// prints the text it held before too. WM_SETTEXT is sent, not posted: the
+// text must be in place before the caller presses a button, and a modal
+// dialog's thread answers at once.
+int CmdSetText(Args& a) {
+  // "-" stands for the empty text, which a command line may drop.
+  std::wstring text;
+  if (a.positional.empty() || (a.positional[0] != L"-" && !HexToText(a.positional[0], &text))) {
+    EmitError("settext needs the text as hex of its UTF-8 bytes, or - for none");
+    return kExitUsage;
+  }
+  if (!a.has_id && a.control_class.empty()) {
+    EmitError("settext needs --id N or --control-class C");
+    return kExitUsage;
+  }
+  TopLevel top{};
+  int rc = SingleTarget(a, "window", &top);
+  if (rc != kExitOk) return rc;
+  for (const Child& c : ChildrenOf(top.hwnd)) {
+    if (a.has_id ? c.id != a.id : !IsClass(c, a.control_class.c_str())) continue;
+    std::wstring before, after;
+    DWORD_PTR r = 0;
+    if (!ControlText(c.hwnd, &before) ||
+        !SendMessageTimeoutW(c.hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                             SMTO_BLOCK | SMTO_ABORTIFHUNG, kQueryTimeoutMs, &r) ||
+        !r || !ControlText(c.hwnd, &after)) {
+      EmitError("the control did not take the text: " + ChildJson(c));
+      return kExitRefused;
+    }
+    EmitLine("{\"control\":" + ChildJson(c) + ",\"before\":" + JsonString(before) +
+             ",\"text\":" + JsonString(after) + ",\"window\":" + HwndText(top.hwnd) + "}");
+    return after == text ? kExitOk : kExitRefused;
+  }
+  EmitError("no control " + (a.has_id ? "with id " + std::to_string(a.id)
+                                       : "of class " + JsonString(a.control_class)) +
+            " in " + TopLevelJson(top));
+  return kExitNotFound;
+}
+
+// The list boxes of a window, or "" when one of them does not answer (the
+// window is busy or closing). A busy program answers a query only when it
+// next handles its messages, so the items are read again only when the
+// count has changed: a progress list only grows, and one query per round
+// keeps the times of changes exact to about one such pause.
+// *changed_ms is when the new count was seen: reading the items takes a few
+// such pauses more.
+std::string ReadableLists(HWND top, const Deadline& d, std::vector<LRESULT>* counts,
+                          const std::string& previous, DWORD* changed_ms) {
+  std::vector<HWND> boxes;
+  for (const Child& c : ChildrenOf(top)) {
+    if (IsClass(c, L"ListBox")) boxes.push_back(c.hwnd);
+  }
+  // A window being destroyed loses its controls first.
+  if (boxes.empty()) return std::string();
+  std::vector<LRESULT> now;
+  for (HWND lb : boxes) {
+    LRESULT count = 0;
+    if (!Query(lb, LB_GETCOUNT, 0, 0, &count)) return std::string();
+    now.push_back(count);
+  }
+  if (!previous.empty() && now == *counts) return previous;
+  *changed_ms = d.Elapsed();
+  std::string lists = "[";
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    std::string one = ListBoxJson(boxes[i]);
+    if (one.find("\"readable\":true") == std::string::npos) return std::string();
+    lists += (i ? "," : "") + one;
+  }
+  *counts = now;
+  return lists + "]";
+}
+
+// Follows one window from its first appearance until it is gone. Prints
+// "ready"; "seen" with the window's state; "caption" and "lists" each time
+// the caption or a list box changes, with the time in ms since "ready"; and
+// at the end "gone" with every caption the window carried and the last
+// lists that could be read. A window that another program closes within a
+// second of its last change is caught this way, where one driver run per
+// look would miss it.
+int CmdFollow(Args& a) {
+  EmitLine("{\"event\":\"ready\"}");
+  Deadline d(a.timeout_ms);
+  TopLevel w{};
+  for (;;) {
+    std::vector<TopLevel> found = FindTopLevel(a.target);
+    if (!found.empty()) {
+      w = found[0];
+      break;
+    }
+    if (d.Passed()) return NotFound(a, "window");
+    Sleep(kPollMs);
+  }
+  std::vector<std::wstring> captions{w.caption};
+  EmitLine("{\"event\":\"seen\",\"t_ms\":" + Num(d.Elapsed()) + ",\"state\":" + StateJson(w) + "}");
+  std::string lists;
+  std::vector<LRESULT> counts;
+  for (;;) {
+    const std::wstring caption = WindowText(w.hwnd);
+    // A window destroyed meanwhile reads as an empty caption: not a change.
+    if (!IsWindow(w.hwnd)) break;
+    if (caption != captions.back()) {
+      captions.push_back(caption);
+      EmitLine("{\"event\":\"caption\",\"t_ms\":" + Num(d.Elapsed()) + ",\"caption\":" +
+               JsonString(caption) + "}");
+    }
+    DWORD changed_ms = 0;
+    const std::string now = ReadableLists(w.hwnd, d, &counts, lists, &changed_ms);
+    if (!now.empty() && now != lists && IsWindow(w.hwnd)) {
+      lists = now;
+      EmitLine("{\"event\":\"lists\",\"t_ms\":" + Num(changed_ms) + ",\"lists\":" + lists + "}");
+    }
+    if (d.Passed()) {
+      EmitError("the window is still there after " + std::to_string(a.timeout_ms) + " ms");
+      return kExitNotFound;
+    }
+    Sleep(kPollMs);
+  }
+  std::string list = "[";
+  for (size_t i = 0; i < captions.size(); ++i) list += (i ? "," : "") + JsonString(captions[i]);
+  list += "]";
+  EmitLine("{\"event\":\"gone\",\"t_ms\":" + Num(d.Elapsed()) + ",\"captions\":" + list +
+           ",\"lists\":" + (lists.empty() ? std::string("null") : lists) + "}");
+  return kExitOk;
+}
+
 void Usage() {
   EmitError(
       "usage: qxdriver COMMAND [options]; commands: list, find, count [--expect N], state, "
-      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, watch-enable; "
+      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, watch-enable, "
+      "settext HEX (--id N | --control-class C), follow; "
       "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
       "--timeout-ms N, --button[-hex] T, --id N, --all (state); BUTTON is hex of its UTF-8 text or id:N");
 }
@@ -803,6 +949,8 @@ int wmain(int argc, wchar_t** argv) {
   if (a.command == L"answer") return CmdAnswer(a);
   if (a.command == L"wait-gone") return CmdWaitGone(a);
   if (a.command == L"watch-enable") return CmdWatchEnable(a);
+  if (a.command == L"settext") return CmdSetText(a);
+  if (a.command == L"follow") return CmdFollow(a);
   Usage();
   return kExitUsage;
 }

@@ -1,0 +1,634 @@
+"""Hand-overs between real copies of the updater under Wine.
+
+The installed copy A hands over to a temporary copy T, which closes A by its
+window caption, rewrites or replaces A's program file and restarts it as N,
+which closes T and deletes T's file. Every copy here is a real process, every
+window is found by its caption, and every close is a close request one copy
+sends another. Drivers follow A and T from before the hand-over starts, so
+their last progress lines and the tags in their captions are seen even
+though they live for about a second.
+
+Besides the variables of the harness and the session helpers this reads
+QX_EXE_NEXT (the same updater built as the next version), QX_VERSION_NEXT
+(its version) and QX_E2E_HOLDREAD (a program that keeps a file from being
+written or replaced).
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+import harness
+from harness import (BUILD_DIR, DRIVER, EXE, VERSION, WINE_RUN, LineReader, hexu,
+                     prefix_processes)
+from sessions import (ANALYSING, DONE, IDCANCEL, IDOK, QXADDR, READING, SETTINGS_ROOT, TITLE,
+                      FolderApp, Nginx, SessionTestCase, forget_settings, items_of,
+                      read_bytes, reg, run_limited, script_bytes, start_enabled, stored_stamp)
+
+EXE_NEXT = os.environ.get("QX_EXE_NEXT") or os.path.join(BUILD_DIR, "qxupdate-1.1.2", "QXUpdate.exe")
+VERSION_NEXT = os.environ.get("QX_VERSION_NEXT") or "1.1.2"
+HOLDREAD = os.environ.get("QX_E2E_HOLDREAD") or os.path.join(BUILD_DIR, "qxe2e_holdread.exe")
+
+CAPTION = TITLE + "(版本" + VERSION + ")"
+CAPTION_NEXT = TITLE + "(版本" + VERSION_NEXT + ")"
+INSTALLED_NAME = "QXUpdate.exe"
+TEMP_NAME = "QXUpdateTemp.exe"
+UPDATE_KEY = SETTINGS_ROOT + r"\QXUpdate\Update"
+# Where a newer updater is downloaded to with the default work folder.
+DOWNLOADED_WIN = r"C:\qxwork\temp" + "\\" + TEMP_NAME
+INSTALL_ROOT_WIN = r"C:\qxho"
+
+SETTING_ADDRESS = "正在设置升级服务器地址……"
+EXITING_OLD = "正在退出旧版本升级程序……"
+EXITING_TEMP = "正在退出临时程序……"
+COPYING = "正在复制新的更新程序……"
+COPY_FAILED = "复制新的更新程序失败。"
+STARTING_NEW = "正在启动新的更新程序……"
+REPLACED = "更换旧版本的升级程序成功。"
+PRESS_START = "请按“开始升级”按钮重新进行升级。"
+CHECKING_VERSION = "正在检查版本号……"
+PROMPT = "请输入在线升级服务器的IP地址："
+OK_TEXT = "确定"
+CANCEL_TEXT = "取消"
+
+MENU_SET_ADDRESS = 100
+EDIT_ID = 101
+TRAILER_SIZE = 32
+FILE_RETRY_S = 3.0
+
+TEMP_LINES = [EXITING_OLD, COPYING, STARTING_NEW]
+RESTARTED_LINES = [EXITING_TEMP, REPLACED, PRESS_START]
+
+HANDOVER_TIMEOUT_S = 40
+WINDOW_TIMEOUT_S = 30
+
+
+def downloading(name):
+    return "正在下载文件\"" + name + "\"……"
+
+
+def is_tag(text):
+    return re.fullmatch("[0-9A-F]{32}", text or "") is not None
+
+
+def trailer_of(address):
+    return address.encode("ascii").ljust(TRAILER_SIZE, b"\0")
+
+
+def windows_install_path(*parts):
+    return "\\".join([INSTALL_ROOT_WIN, *parts])
+
+
+def linux_of(windows_path):
+    return harness.linux_path(windows_path)
+
+
+def update_values():
+    """The values left in the hand-over section, as {name: data}."""
+    rc, out = reg("query", UPDATE_KEY)
+    values = {}
+    if rc != 0:
+        return values
+    for line in out.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            values[parts[0]] = parts[2].strip() if len(parts) == 3 else ""
+    return values
+
+
+def set_update_value(name, data):
+    rc, out = reg("add", UPDATE_KEY, "/v", name, "/t", "REG_SZ", "/d", data, "/f")
+    if rc != 0:
+        raise AssertionError(f"could not store {name} = {data!r}: {out}")
+
+
+class Follower:
+    """A driver that follows one window until it is gone (qxdriver follow):
+    its captions, each change of its progress list with the time it was
+    seen, and its last readable list."""
+
+    def __init__(self, test, timeout_s, **selector):
+        self.test = test
+        argv = ["follow", "--timeout-ms", str(int(timeout_s * 1000)),
+                *test.driver._selector(**selector)]
+        self.what = " ".join(f"{k}={v}" for k, v in selector.items())
+        self.proc = subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        harness._tracked_pids.add(self.proc.pid)
+        test.watchers.append(self.proc)
+        self.reader = LineReader(self.proc.stdout)
+        self.events = []
+        self.gone = None
+        line = self.reader.readline(harness.DRIVER_OVERHEAD_S)
+        if line is None or json.loads(line).get("event") != "ready":
+            test.fail_with_state(f"the driver following {self.what} did not get ready; "
+                                 f"it printed {self.reader.lines!r}")
+
+    def _take(self, timeout_s):
+        line = self.reader.readline(timeout_s)
+        if line is None:
+            return None
+        event = json.loads(line)
+        self.events.append(event)
+        if event.get("event") == "gone":
+            self.gone = event
+        if "error" in event:
+            self.test.fail_with_state(f"the driver following {self.what}: {event['error']}\n"
+                                      f"what it saw: {self.history()}")
+        return event
+
+    def history(self):
+        out = []
+        for e in self.events:
+            if e.get("event") == "caption":
+                out.append(f"{e['t_ms']} ms: caption {e['caption']!r}")
+            elif e.get("event") == "lists":
+                out.append(f"{e['t_ms']} ms: lines {e['lists'][0]['items'] if e['lists'] else []}")
+            elif e.get("event") in ("seen", "gone"):
+                out.append(f"{e['t_ms']} ms: {e['event']}")
+        return "\n    ".join([""] + out) if out else " nothing"
+
+    def wait_gone(self, timeout_s, why):
+        deadline = time.monotonic() + timeout_s
+        while self.gone is None:
+            left = deadline - time.monotonic()
+            if left <= 0 or self._take(left) is None:
+                self.test.fail_with_state(f"the window followed by {self.what} should have "
+                                          f"closed within {timeout_s} s {why}; what the driver "
+                                          f"saw:{self.history()}")
+        return self.gone
+
+    def wait_line(self, text, timeout_s):
+        """The time (ms) at which `text` was first seen in the list."""
+        deadline = time.monotonic() + timeout_s
+        while True:
+            for e in self.events:
+                if e.get("event") == "lists" and e["lists"] and text in e["lists"][0]["items"]:
+                    return e["t_ms"]
+            left = deadline - time.monotonic()
+            if self.gone is not None or left <= 0 or self._take(left) is None:
+                self.test.fail_with_state(f"expected the line {text!r} in the window followed "
+                                          f"by {self.what} within {timeout_s} s; what the "
+                                          f"driver saw:{self.history()}")
+
+    @property
+    def captions(self):
+        return self.gone["captions"] if self.gone else None
+
+    @property
+    def last_lines(self):
+        lists = self.gone.get("lists") if self.gone else None
+        return lists[0]["items"] if lists else None
+
+
+class HandOverTestCase(SessionTestCase):
+    """Each test installs the updater as QXUpdate.exe in a folder of its own
+    on drive C: of the prefix, with the hand-over settings, the stamp and the
+    download folder's temporary copy cleared before and after."""
+
+    time_limit_s = 150
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        for path, what in ((EXE_NEXT, "the next version's updater"), (HOLDREAD, "qxe2e_holdread")):
+            if not os.path.exists(path):
+                raise AssertionError(f"{what} is missing: {path} (build the Windows tree first)")
+        # Folders on drive C: need the prefix to exist first.
+        rc, out = run_limited(["bash", os.path.join(harness.REPO, "scripts", "wine-prefix.sh"), "up"],
+                              600, "wine-prefix.sh up")
+        if rc != 0:
+            raise AssertionError(f"wine-prefix.sh up failed: {out}")
+
+    def setUp(self):
+        super().setUp()
+        self._clear_shared_state()
+        self.addCleanup(self._clear_shared_state)
+        self.install_win = windows_install_path(self._testMethodName)
+        self.install_dir = linux_of(self.install_win)
+        shutil.rmtree(self.install_dir, ignore_errors=True)
+        # Left in place afterwards for a look at what a failed test left.
+        os.makedirs(self.install_dir)
+        self.installed = os.path.join(self.install_dir, INSTALLED_NAME)
+        self.temp_copy = os.path.join(self.install_dir, TEMP_NAME)
+        self.base_name = "QXUpdate"
+        self.caption = CAPTION
+        self.seen_processes = {}
+
+    def _clear_shared_state(self):
+        # Every copy, whatever its name, shares the "Update" section; the
+        # stamp and folders belong to the base names used here.
+        for base in ("QXUpdate", "QXUpdateTemp"):
+            forget_settings(base)
+        try:
+            os.remove(linux_of(DOWNLOADED_WIN))
+        except FileNotFoundError:
+            pass
+
+    # ------------------------------------------------------------ overrides
+
+    def look(self, timeout_ms=0):
+        return self.state_of(self.updater, caption=self.caption, exe=INSTALLED_NAME,
+                             timeout_ms=timeout_ms)
+
+    def wait_for(self, predicate, timeout_s, what):
+        return self.wait_for_state(predicate, timeout_s, what, app=self.updater,
+                                   caption=self.caption, exe=INSTALLED_NAME)
+
+    def click_start(self):
+        r = self.driver.click("开始升级", caption=self.caption, exe=INSTALLED_NAME, timeout_ms=5000)
+        if not r.ok:
+            self.fail_with_state(f"could not click the start button: {r!r}")
+
+    # ------------------------------------------------------------ setting up
+
+    def write_address(self, path, address):
+        if QXADDR.lower().endswith(".exe"):
+            argv = [WINE_RUN, QXADDR, harness.windows_path(path), address]
+        else:
+            argv = [QXADDR, path, address]
+        rc, out = run_limited(argv, 60, "qxaddr")
+        if rc != 0:
+            self.fail(f"qxaddr could not write {address} into {path}: exit {rc}, {out}")
+
+    def publish_new_version(self, name, address):
+        """The next version, carrying `address`, on this test's server."""
+        staged = os.path.join(self.work_dir, name)
+        shutil.copy2(EXE_NEXT, staged)
+        self.write_address(staged, address)
+        data = read_bytes(staged)
+        self.nginx.put(name, data)
+        return data
+
+    def install(self, address, source=EXE):
+        shutil.copy2(source, self.installed)
+        self.write_address(self.installed, address)
+        return read_bytes(self.installed)
+
+    def launch(self, args=(), name="A"):
+        """Starts the installed copy in its folder."""
+        app = FolderApp(self.installed, self.install_dir, log_dir=self.work_dir, name=name)
+        app.args = list(args)
+        self.apps.append(app)
+        self.updater = app.start()
+        return app
+
+    def start_installed(self):
+        """Starts the installed copy and waits for its window with the start
+        button enabled."""
+        self.launch()
+        if self.look(timeout_ms=WINDOW_TIMEOUT_S * 1000) is None:
+            self.fail_with_state(f"expected a window captioned {self.caption!r} within "
+                                 f"{WINDOW_TIMEOUT_S} s; the driver said {self.driver.last!r}")
+        return self.wait_for(start_enabled, 10, "the start button enabled")
+
+    def second_server(self):
+        other = Nginx().start()
+        self.addCleanup(other.stop)
+        return other
+
+    # ------------------------------------------------------------ watching
+
+    def note_processes(self):
+        """Remembers (program, arguments) of every program seen running in
+        the prefix. A program started from Linux shows its Linux path, one
+        started by another Windows program its Windows path, sometimes after
+        Wine's loader. A new process first runs as a fork of the program
+        that starts it, so the last look at a process counts."""
+        for pid, argv in prefix_processes():
+            if argv and os.path.basename(argv[0]) in ("wine", "wine64", "wine-preloader"):
+                argv = argv[1:]
+            if argv:
+                self.seen_processes[pid] = (argv[0].replace("/", "\\"), argv[1:])
+
+    def started_with(self, exe_name):
+        """The arguments of each copy seen running a program named exe_name."""
+        return [args for program, args in self.seen_processes.values()
+                if program.lower().endswith("\\" + exe_name.lower())]
+
+    def programs_named(self, exe_name):
+        return [program for program, args in self.seen_processes.values()
+                if program.lower().endswith("\\" + exe_name.lower())]
+
+    def follow_handover(self, a_state):
+        """Followers of A (by its handle) and of T (by its file name)."""
+        return (Follower(self, HANDOVER_TIMEOUT_S + 20, hwnd=a_state["hwnd"]),
+                Follower(self, HANDOVER_TIMEOUT_S + 20, exe=TEMP_NAME))
+
+    def wait_handover(self, follow_a, follow_t):
+        """Waits until A and T are gone, noting the copies' command lines."""
+        deadline = time.monotonic() + HANDOVER_TIMEOUT_S
+        for f, who in ((follow_a, "A"), (follow_t, "T")):
+            while f.gone is None:
+                self.note_processes()
+                if time.monotonic() > deadline:
+                    self.fail_with_state(f"{who} should have closed within {HANDOVER_TIMEOUT_S} s "
+                                         f"of the hand-over's start; what the driver saw of it:"
+                                         f"{f.history()}")
+                f._take(0.05)
+        self.note_processes()
+
+    def check_chain(self, follow_a, follow_t, caption_t, a_lines, t_lines=TEMP_LINES):
+        """A and T each took a fresh tag as caption and passed it on as the
+        next copy's only argument; their last progress lines. Returns N's
+        state once it shows its lines."""
+        a_caps, t_caps = follow_a.captions, follow_t.captions
+        if len(a_caps) != 2 or a_caps[0] != CAPTION or not is_tag(a_caps[1]):
+            self.fail_with_state(f"A's captions: expected {CAPTION!r} and then a tag of 32 "
+                                 f"characters 0-9A-F, got {a_caps!r}")
+        if len(t_caps) != 2 or t_caps[0] != caption_t or not is_tag(t_caps[1]) or t_caps[1] == a_caps[1]:
+            self.fail_with_state(f"T's captions: expected {caption_t!r} and then a fresh tag, "
+                                 f"got {t_caps!r} (A's tag {a_caps[1]!r})")
+        for who, f, lines in (("A", follow_a, a_lines), ("T", follow_t, t_lines)):
+            if f.last_lines != lines:
+                self.fail_with_state(f"{who}'s last progress lines: expected {lines!r}, got "
+                                     f"{f.last_lines!r}; what the driver saw:{f.history()}")
+        self.check("the arguments T was started with", [[a_caps[1]]], self.started_with(TEMP_NAME))
+        n = self.wait_for(lambda s: items_of(s) == RESTARTED_LINES and start_enabled(s), 15,
+                          f"the restarted copy showing {RESTARTED_LINES} and its start button enabled")
+        self.note_processes()
+        restarted = [args for args in self.started_with(INSTALLED_NAME) if args]
+        self.check("the arguments N was started with", [[t_caps[1]]], restarted)
+        self.seen = len(RESTARTED_LINES)
+        return n
+
+    def check_script_read(self, server, which):
+        """The script, and nothing else, was fetched from `server`."""
+        got = server.requests()
+        if not got or any(uri != "/qxupdate/update.inf" or status >= 300 for _, uri, status in got) \
+                or "GET" not in [method for method, _, _ in got]:
+            self.fail_with_state(f"requests to {which}: expected the script fetched, got {got}")
+
+    def check_left_behind(self, expected_files):
+        """Nothing of the hand-over is left: the folder holds expected_files,
+        the hand-over settings are gone, no temporary copy runs."""
+        deadline = time.monotonic() + FILE_RETRY_S + 2
+        while sorted(os.listdir(self.install_dir)) != sorted(expected_files):
+            if time.monotonic() > deadline:
+                self.check("files in the installed folder", sorted(expected_files),
+                           sorted(os.listdir(self.install_dir)))
+            time.sleep(0.1)
+        self.check("hand-over settings left", {}, update_values())
+        count, windows = self.driver.count(exe=TEMP_NAME)
+        self.check("windows of a temporary copy still open", 0, count)
+
+
+class AddressHandOverTest(HandOverTestCase):
+
+    def test_new_address_from_the_system_menu_rewrites_the_trailer_and_is_used(self):
+        old_server, new_server = self.nginx, self.second_server()
+        original = self.install(old_server.address)
+        a_state = self.start_installed()
+        follow_a, follow_t = self.follow_handover(a_state)
+
+        r = self.driver.syscommand(MENU_SET_ADDRESS, caption=CAPTION, exe=INSTALLED_NAME)
+        if not r.ok:
+            self.fail_with_state(f"could not pick the menu item: {r!r}")
+        dialog = self.driver.msgbox(title=TITLE, exe=INSTALLED_NAME, timeout_ms=10000)
+        if dialog is None:
+            self.fail_with_state(f"expected the address dialog titled {TITLE!r}: {self.driver.last!r}")
+        self.check("the dialog's prompt and buttons", (PROMPT, [(IDOK, OK_TEXT), (IDCANCEL, CANCEL_TEXT)]),
+                   (dialog["text"], sorted((b["id"], b["text"]) for b in dialog["buttons"])))
+        typed = self.driver.run("settext", hexu(new_server.address), "--id", str(EDIT_ID),
+                                hwnd=dialog["hwnd"])
+        if not typed.ok:
+            self.fail_with_state(f"could not type the new address: {typed!r}")
+        self.check("the address the dialog offered", old_server.address, typed.first["before"])
+        if not self.driver.answer(button_id=IDOK, hwnd=dialog["hwnd"]).ok:
+            self.fail_with_state(f"could not confirm the dialog: {self.driver.last!r}")
+
+        self.wait_handover(follow_a, follow_t)
+        self.check_chain(follow_a, follow_t, CAPTION, [SETTING_ADDRESS])
+
+        now = read_bytes(self.installed)
+        self.check("length of the installed file", len(original), len(now))
+        if now[:-TRAILER_SIZE] != original[:-TRAILER_SIZE]:
+            first = next(i for i, (x, y) in enumerate(zip(now, original)) if x != y)
+            self.fail_with_state(f"the installed file changed before its trailer, first at byte {first}")
+        self.check("trailer of the installed file", trailer_of(new_server.address),
+                   now[-TRAILER_SIZE:])
+        self.check_left_behind([INSTALLED_NAME])
+
+        # The restarted copy's next session goes to the new address.
+        old_mark = len(old_server.requests())
+        old_server.put("update.inf", script_bytes(["2030-01-01", "message,old server"]))
+        new_server.put("update.inf", script_bytes(["2030-01-01", "message,new server"]))
+        self.check_lines("of the session after the hand-over",
+                         [READING, ANALYSING, "new server", DONE], self.run_session())
+        self.check_script_read(new_server, "the new server")
+        self.check("requests to the old server after the hand-over", [],
+                   old_server.requests()[old_mark:])
+
+
+class AddressDialogTest(HandOverTestCase):
+
+    def test_cancel_and_an_empty_confirmed_field_change_nothing(self):
+        original = self.install("10.0.0.7")
+        self.start_installed()
+        cases = [
+            # (what, text typed, button pressed)
+            ("cancelled with a new address typed", "192.168.1.1", IDCANCEL),
+            ("confirmed with the field cleared", "", IDOK),
+        ]
+        for what, text, answer in cases:
+            r = self.driver.syscommand(MENU_SET_ADDRESS, caption=CAPTION, exe=INSTALLED_NAME)
+            if not r.ok:
+                self.fail_with_state(f"{what}: could not pick the menu item: {r!r}")
+            dialog = self.driver.msgbox(title=TITLE, exe=INSTALLED_NAME, timeout_ms=10000)
+            if dialog is None:
+                self.fail_with_state(f"{what}: no dialog: {self.driver.last!r}")
+            typed = self.driver.run("settext", hexu(text) or "-", "--id", str(EDIT_ID),
+                                    hwnd=dialog["hwnd"])
+            if not typed.ok:
+                self.fail_with_state(f"{what}: could not type: {typed!r}")
+            self.check(f"{what}: the address offered", "10.0.0.7", typed.first["before"])
+            if not self.driver.answer(button_id=answer, hwnd=dialog["hwnd"]).ok:
+                self.fail_with_state(f"{what}: could not press {answer}: {self.driver.last!r}")
+            if not self.driver.wait_gone(10000, hwnd=dialog["hwnd"]):
+                self.fail_with_state(f"{what}: the dialog did not close")
+            state = self.look(timeout_ms=5000)
+            self.check(f"{what}: caption, lines, start button", (CAPTION, [], True),
+                       (state and state["caption"], items_of(state), state and start_enabled(state)))
+            self.check(f"{what}: files in the installed folder", [INSTALLED_NAME],
+                       os.listdir(self.install_dir))
+            self.check(f"{what}: hand-over settings", {}, update_values())
+            self.check(f"{what}: the installed file", True, read_bytes(self.installed) == original)
+        count, windows = self.driver.count(exe=TEMP_NAME)
+        self.check("windows of a temporary copy", 0, count)
+        self.expect_running(self.updater, "after the dialog was dismissed")
+
+
+class VersionHandOverTest(HandOverTestCase):
+
+    def test_newer_version_takes_the_installed_files_place_and_restarts(self):
+        new_server = self.second_server()
+        new_file = self.publish_new_version("qxnew.exe", new_server.address)
+        self.install(self.nginx.address)
+        self.publish(["2030-01-01", f"ver,qxnew.exe,{VERSION_NEXT}", "message,after the ver line"])
+        a_state = self.start_installed()
+        follow_a, follow_t = self.follow_handover(a_state)
+        self.click_start()
+
+        self.wait_handover(follow_a, follow_t)
+        self.caption = CAPTION_NEXT
+        self.check_chain(follow_a, follow_t, CAPTION_NEXT,
+                         [READING, ANALYSING, CHECKING_VERSION, downloading("qxnew.exe"), STARTING_NEW])
+        self.check("T ran from the download folder", [DOWNLOADED_WIN.lower()],
+                   [p.lower() for p in self.programs_named(TEMP_NAME)])
+
+        if read_bytes(self.installed) != new_file:
+            self.fail_with_state("the installed file is not the downloaded one "
+                                 f"({len(read_bytes(self.installed))} bytes, expected {len(new_file)})")
+        self.check_left_behind([INSTALLED_NAME])
+        self.check("the downloaded copy left in the download folder", False,
+                   os.path.exists(linux_of(DOWNLOADED_WIN)))
+        self.check("stamp after a session stopped by the ver line", None, stored_stamp("QXUpdate"))
+        asked = [(m, status) for m, uri, status in self.nginx.requests() if uri == "/qxupdate/qxnew.exe"]
+        if not asked or asked[0] != ("HEAD", 200) or any(a != ("GET", 206) for a in asked[1:]) \
+                or len(asked) < 2:
+            self.fail_with_state(f"requests for the new version: expected a HEAD answered 200 and "
+                                 f"range GETs answered 206, got {asked}")
+
+        # The new version's own address is the one in use now.
+        mark = len(self.nginx.requests())
+        new_server.put("update.inf", script_bytes(["2030-01-02", "message,new version's server"]))
+        self.check_lines("of the new version's first session",
+                         [READING, ANALYSING, "new version's server", DONE], self.run_session())
+        self.check_script_read(new_server, "the new version's server")
+        self.check("requests to the old server after the hand-over", [],
+                   self.nginx.requests()[mark:])
+
+    def test_versions_not_newer_and_a_failed_download_let_the_script_go_on(self):
+        self.nginx.put("qxnew.exe", read_bytes(EXE_NEXT))
+        self.install(self.nginx.address)
+        self.start_installed()
+        missing_url = f"http://{self.nginx.address}/qxupdate/missing.exe"
+        cases = [
+            # (what, ver line, lines it logs, file asked for)
+            ("the running version", f"ver,qxnew.exe,{VERSION}", [CHECKING_VERSION], None),
+            ("an older version", "ver,qxnew.exe,1.1.0", [CHECKING_VERSION], None),
+            ("a newer version the server lacks", f"ver,missing.exe,{VERSION_NEXT}",
+             [CHECKING_VERSION, downloading("missing.exe"), f"下载文件\"{missing_url}\"失败"],
+             "/qxupdate/missing.exe"),
+        ]
+        for n, (what, line, logged, asked) in enumerate(cases):
+            mark = len(self.nginx.requests())
+            self.publish([f"2030-01-0{n + 1}", line, "message,went on"])
+            expected = [READING, ANALYSING, *logged, "went on", DONE]
+            got = self.run_session()
+            # A failure line goes on with the reason, which is the download's
+            # business; its beginning is checked.
+            matched = [e if e.endswith("失败") and g.startswith(e) else g
+                       for e, g in zip(expected, got)] + got[len(expected):]
+            self.check_lines(f"of a ver line offering {what}", expected, matched)
+            files = sorted({r[1] for r in self.nginx.requests()[mark:]} - {"/qxupdate/update.inf"})
+            self.check(f"files asked for after a ver line offering {what}",
+                       [asked] if asked else [], files)
+            self.check(f"stamp after a ver line offering {what}", f"2030-01-0{n + 1}",
+                       stored_stamp("QXUpdate"))
+        state = self.look()
+        self.check("caption after the ver lines", CAPTION, state and state["caption"])
+        self.check_left_behind([INSTALLED_NAME])
+        self.check("a download left in the download folder", False,
+                   os.path.exists(linux_of(DOWNLOADED_WIN)))
+
+
+class LockedInstalledFileTest(HandOverTestCase):
+
+    def test_installed_file_locked_beyond_the_retry_time_stays_unchanged(self):
+        new_file = self.publish_new_version("qxnew.exe", "10.0.0.8")
+        original = self.install(self.nginx.address)
+        self.publish(["2030-01-01", f"ver,qxnew.exe,{VERSION_NEXT}"])
+        a_state = self.start_installed()
+
+        ready = os.path.join(self.work_dir, "held")
+        holder = self.start(HOLDREAD, [self.install_win + "\\" + INSTALLED_NAME,
+                                       harness.windows_path(ready)], name="holder")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready):
+            if not holder.running() or time.monotonic() > deadline:
+                self.fail_with_state(f"the holder did not take the installed file "
+                                     f"(exit {holder.proc.poll()})")
+            time.sleep(0.1)
+
+        follow_a = Follower(self, HANDOVER_TIMEOUT_S, hwnd=a_state["hwnd"])
+        follow_t = Follower(self, HANDOVER_TIMEOUT_S + 30, exe=TEMP_NAME)
+        self.click_start()
+        follow_a.wait_gone(HANDOVER_TIMEOUT_S, "after T's close request")
+        copying_ms = follow_t.wait_line(COPYING, 10)
+        failed_ms = follow_t.wait_line(COPY_FAILED, 15)
+        waited = (failed_ms - copying_ms) / 1000.0
+        # Each time is when the driver saw the line: a round of T's retry
+        # loop (a copy and a refused replace, then 100 ms of sleep) after
+        # it was logged, more on a loaded machine. Giving up at once, or
+        # waiting as long as for a window to close, falls outside.
+        if not FILE_RETRY_S - 1.0 <= waited <= FILE_RETRY_S + 2.0:
+            self.fail_with_state(f"T should give up about {FILE_RETRY_S} s after it started "
+                                 f"copying; it took {waited:.2f} s:{follow_t.history()}")
+
+        state = self.wait_for_state(start_enabled, 10, "T's start button enabled after the failure",
+                                    exe=TEMP_NAME, caption=CAPTION_NEXT)
+        self.check("T's lines", [EXITING_OLD, COPYING, COPY_FAILED], items_of(state))
+        # T stays, and nothing restarts even once the file is free again.
+        holder.kill()
+        time.sleep(1.0)
+        self.check("T still open with its own caption", [CAPTION_NEXT],
+                   [w["caption"] for w in self.driver.count(exe=TEMP_NAME)[1]])
+        self.check("windows of the installed program", 0, self.driver.count(exe=INSTALLED_NAME)[0])
+        if read_bytes(self.installed) != original:
+            self.fail_with_state("the installed file changed although it was locked")
+        self.check("files in the installed folder", [INSTALLED_NAME], os.listdir(self.install_dir))
+        self.check("hand-over settings after the failure", {}, update_values())
+        self.check("the new version differs from the installed one", False, new_file == original)
+
+        # A real close request ends T.
+        if not self.driver.close(exe=TEMP_NAME, caption=CAPTION_NEXT).ok:
+            self.fail_with_state(f"could not ask T to close: {self.driver.last!r}")
+        follow_t.wait_gone(10, "after the close request")
+
+
+class StartWithTagTest(HandOverTestCase):
+
+    def test_start_with_a_tag_and_no_old_exe_path_acts_as_restarted_copy(self):
+        leftover_win = self.install_win + "\\" + TEMP_NAME
+        cases = [
+            # (what, argument, lines, ToDelete file deleted)
+            ("a tag of 32 characters", "0123456789ABCDEF0123456789ABCDEF", RESTARTED_LINES, True),
+            ("an argument of 31 characters", "0123456789ABCDEF0123456789ABCDE", [], False),
+        ]
+        self.install("10.0.0.9")
+        for what, argument, lines, deleted in cases:
+            with open(self.temp_copy, "wb") as f:
+                f.write(b"left by a temporary copy")
+            set_update_value("ToDelete", leftover_win)
+            follow = Follower(self, 30, caption=CAPTION, exe=INSTALLED_NAME)
+            app = self.launch([argument], name="tagged")
+            state = self.wait_for(start_enabled, WINDOW_TIMEOUT_S, f"{what}: the start button enabled")
+            self.check(f"{what}: progress lines", lines, items_of(state))
+            if lines:
+                shown_ms = follow.wait_line(lines[-1], 5)
+                seen_ms = next(e["t_ms"] for e in follow.events if e.get("event") == "seen")
+                # No window has the tag as caption: no waiting for one.
+                if shown_ms - seen_ms > 2500:
+                    self.fail_with_state(f"{what}: the lines came {shown_ms - seen_ms} ms after "
+                                         f"the window appeared:{follow.history()}")
+            if deleted:
+                self.check_left_behind([INSTALLED_NAME])
+            else:
+                self.check(f"{what}: files", sorted([INSTALLED_NAME, TEMP_NAME]),
+                           sorted(os.listdir(self.install_dir)))
+                self.check(f"{what}: hand-over settings", {"ToDelete": leftover_win}, update_values())
+            if not self.driver.close(caption=CAPTION, exe=INSTALLED_NAME).ok:
+                self.fail_with_state(f"{what}: could not ask it to close: {self.driver.last!r}")
+            follow.wait_gone(10, f"{what}: after the close request")
+            self.expect_exit(app, 10, "after its window closed")
+            app.kill()
+            self.apps.remove(app)
+
+
+if __name__ == "__main__":
+    unittest.main()
