@@ -150,18 +150,18 @@ enum class Arg {
     kText,         // shown to the user
 };
 
-struct ArgSpec {
+struct ArgForm {
     Arg kind;
     bool required;
     const char* what;  // for "missing-argument"
 };
 
-struct CommandSpec {
-    std::vector<ArgSpec> args;  // fields 1, 2, 3 in order; their count is what the command reads
+struct CommandForm {
+    std::vector<ArgForm> args;  // fields 1, 2, 3 in order; their count is what the command reads
 };
 
-const CommandSpec& SpecOf(Command command) {
-    static const std::array<CommandSpec, kCommandCount> kSpecs = {{
+const CommandForm& FormOf(Command command) {
+    static const std::array<CommandForm, kCommandCount> kForms = {{
         /* ver */ {{{Arg::kServerFile, true, "the new updater's file on the server"},
                     {Arg::kVersion, true, "the version number"}}},
         /* down */ {{{Arg::kServerFile, true, "a file on the server"}, {Arg::kLocalPath, false, ""}}},
@@ -187,7 +187,7 @@ const CommandSpec& SpecOf(Command command) {
         /* alert */ {{{Arg::kText, true, "a text to show"}}},
         /* msgbox */ {{{Arg::kText, true, "a text to show"}, {Arg::kMsgStyle, false, ""}, {Arg::kText, false, ""}}},
     }};
-    return kSpecs[static_cast<size_t>(command)];
+    return kForms[static_cast<size_t>(command)];
 }
 
 // Arguments that are paths, names or sequences: a blank at either end is
@@ -230,9 +230,9 @@ public:
             CheckUnknown();
             return command;
         }
-        const CommandSpec& spec = SpecOf(command);
-        CheckExtraFields(command, spec);
-        for (size_t i = 0; i < spec.args.size(); ++i) CheckArg(command, i + 1, spec.args[i]);
+        const CommandForm& form = FormOf(command);
+        CheckExtraFields(command, form);
+        for (size_t i = 0; i < form.args.size(); ++i) CheckArg(command, i + 1, form.args[i]);
         return command;
     }
 
@@ -310,8 +310,8 @@ private:
         Add(0, "unknown-keyword", message);
     }
 
-    void CheckExtraFields(Command command, const CommandSpec& spec) {
-        const size_t reads = spec.args.size();
+    void CheckExtraFields(Command command, const CommandForm& form) {
+        const size_t reads = form.args.size();
         if (!HasField(reads + 1)) return;
         // The comma that ends the last field the command reads.
         size_t comma = Text::npos;
@@ -328,7 +328,7 @@ private:
             why = T("; hex: bytes must not be separated by commas");
         } else if (command == Command::kRegWrite) {
             why = T("; a registry value cannot hold a comma");
-        } else if (SpecOf(command).args[reads - 1].kind == Arg::kText) {
+        } else if (FormOf(command).args[reads - 1].kind == Arg::kText) {
             why = T("; a text cannot hold a comma");
         }
         Add(comma, "extra-fields",
@@ -337,19 +337,19 @@ private:
                 T(reads == 1 ? " argument" : " arguments") + why);
     }
 
-    void CheckArg(Command command, size_t index, const ArgSpec& spec) {
+    void CheckArg(Command command, size_t index, const ArgForm& form) {
         const Text& value = fields_[index];
         const size_t start = starts_[index];
         const Text keyword = CommandKeywords()[static_cast<size_t>(command)];
         if (IsBlankText(value)) {
-            if (spec.required) {
+            if (form.required) {
                 const size_t at = HasField(index) ? start : line_.size();
                 Add(at, "missing-argument",
-                    Q(keyword) + T(" needs ") + T(spec.what) + T(" in field ") + Number(static_cast<long long>(index)));
+                    Q(keyword) + T(" needs ") + T(form.what) + T(" in field ") + Number(static_cast<long long>(index)));
             }
             return;
         }
-        if (BlankMatters(spec.kind)) {
+        if (BlankMatters(form.kind)) {
             if (IsBlank(value.front())) {
                 Add(start, "field-blank",
                     Q(value) + T(" begins with a blank, which is part of the argument"));
@@ -358,7 +358,7 @@ private:
                     Q(value) + T(" ends with a blank, which is part of the argument"));
             }
         }
-        switch (spec.kind) {
+        switch (form.kind) {
             case Arg::kServerFile:
                 CheckServerFile(value, start);
                 break;
@@ -370,7 +370,7 @@ private:
                 break;
             case Arg::kRegKey:
             case Arg::kRegKeyDelete:
-                CheckRegKey(value, start, spec.kind == Arg::kRegKeyDelete);
+                CheckRegKey(value, start, form.kind == Arg::kRegKeyDelete);
                 break;
             case Arg::kRegValue:
                 CheckRegValue(value, start);

@@ -22,32 +22,23 @@
 #include "platform/win32/process_win.h"
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
+#include "support/RealServices_win.h"
 
 namespace qx {
 namespace {
 
+using test::Env;
+using test::Leftovers;
+using test::LinuxToWindows;
+using test::RealServices;
+using test::T;
+using test::W;
+using test::WriteFileBytes;
+
 const Text kTemp = u"c:\\qxwork\\temp\\";
 
-Text T(const std::wstring& w) { return Text(w.begin(), w.end()); }
-std::wstring W(const Text& t) { return std::wstring(t.begin(), t.end()); }
 std::string U8(const Text& t) { return ToUtf8(t); }
 Text Num(long long n) { return FromUtf8(std::to_string(n)); }
-
-Text Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD n = ::GetEnvironmentVariableW(name, buffer, 1024);
-    if (n == 0 || n >= 1024) return Text();
-    return T(std::wstring(buffer, n));
-}
-
-// A Linux path as Wine's drive Z: shows it.
-Text LinuxToWindows(const Text& path) {
-    Text out = u"Z:" + path;
-    for (char16_t& c : out) {
-        if (c == u'/') c = u'\\';
-    }
-    return out;
-}
 
 // Byte i of every file the fault server offers.
 Bytes FaultContent(size_t size) {
@@ -61,74 +52,11 @@ Bytes ReadFileBytes(const Text& path) {
     return files.ReadAll(path);
 }
 
-void WriteFileBytes(const Text& path, const Bytes& data) {
-    Win32FileSystem files;
-    auto f = files.CreateForWrite(path);
-    f->Write(data);
-    f->Close();
-}
-
 std::string Join(const std::vector<Text>& lines) {
     std::string out;
     for (const Text& t : lines) out += (out.empty() ? "[" : ", [") + U8(t) + "]";
     return out.empty() ? "(none)" : out;
 }
-
-// Names in the folder starting with prefix, other than the file itself.
-std::vector<Text> Leftovers(const Text& target) {
-    std::vector<Text> out;
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW(W(target + u".*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return out;
-    const Text own = target.substr(target.rfind(u'\\') + 1);
-    do {
-        // The pattern also matches the file itself.
-        if (T(data.cFileName) != own) out.push_back(T(data.cFileName));
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-    return out;
-}
-
-// The window as far as the download engine uses it.
-class RecordingUi : public IWindowUi {
-public:
-    std::vector<Text> list;
-    int pointerShape = 0;
-
-    void SetCaption(const Text&) override {}
-    Text Caption() const override { return Text(); }
-    void SetNotice(const Text&) override {}
-    void AddListItem(const Text& line) override { list.push_back(line); }
-    int ListCount() const override { return static_cast<int>(list.size()); }
-    void SetListIndex(int) override {}
-    void RefreshList() override {}
-    void EnableUpdateButton(bool) override {}
-    void StopStartTimer() override {}
-    void AddMenu() override {}
-    void Close() override {}
-    bool IsAlive() const override { return true; }
-    void DoEvents() override {}
-    int MsgBox(const Text&, int, const Text&) override { return mb::kResultOk; }
-    Text InputBox(const Text&, const Text&, const Text&) override { return Text(); }
-    int MousePointer() const override { return pointerShape; }
-    void SetMousePointer(int shape) override { pointerShape = shape; }
-};
-
-// The services of the real program, as its entry point wires them, with a
-// recording window and a chosen HTTP time limit.
-struct RealServices {
-    explicit RealServices(unsigned timeLimitMs) : http(timeLimitMs) {}
-    RecordingUi ui;
-    Win32Process process;
-    Win32FileSystem files;
-    Win32SettingsStore settings;
-    Win32RegistryApi registry;
-    Win32HttpClient http;
-    Win32Clock clock;
-    Win32Random random;
-    Win32CodePage codepage;
-    Platform platform{ui, process, files, settings, registry, http, clock, random, codepage};
-};
 
 class HttpWinTest : public ::testing::Test {
 protected:

@@ -22,28 +22,20 @@
 
 #include "platform/win32/files_win.h"
 #include "platform/win32/http_win.h"
+#include "support/RealServices_win.h"
 
 namespace qx {
 namespace {
 
-Text T(const std::wstring& w) { return Text(w.begin(), w.end()); }
-std::wstring W(const Text& t) { return std::wstring(t.begin(), t.end()); }
+using test::Env;
+using test::LinuxToWindows;
+using test::T;
+using test::W;
+using test::WriteFileBytes;
+
 std::string U8(const Text& t) { return ToUtf8(t); }
 
-Text Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD n = ::GetEnvironmentVariableW(name, buffer, 1024);
-    if (n == 0 || n >= 1024) return Text();
-    return T(std::wstring(buffer, n));
-}
 
-Text LinuxToWindows(const Text& path) {
-    Text out = u"Z:" + path;
-    for (char16_t& c : out) {
-        if (c == u'/') c = u'\\';
-    }
-    return out;
-}
 
 // Distinct bytes per file, so that one file's body cannot pass for another's.
 Bytes Pattern(size_t size, int seed) {
@@ -52,12 +44,6 @@ Bytes Pattern(size_t size, int seed) {
     return b;
 }
 
-void WriteFileBytes(const Text& path, const Bytes& data) {
-    Win32FileSystem files;
-    auto f = files.CreateForWrite(path);
-    f->Write(data);
-    f->Close();
-}
 
 int ThreadsOfThisProcess() {
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

@@ -41,42 +41,30 @@
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
 #include "script/Paths.h"
+#include "support/RealServices_win.h"
 
 namespace qx {
 namespace {
 
+using test::Env;
+using test::Leftovers;
+using test::LinuxToWindows;
+using test::T;
+using test::W;
+using test::WriteFileBytes;
+
+// The services of the real program with a recording window.
+struct RealServices : test::RealServices {
+    RealServices() : test::RealServices(10000) {}
+};
+
 const Text kTemp = u"c:\\qxwork\\temp\\";
 const Text kTarget = u"c:\\qxwork\\tls\\";
 
-Text T(const std::wstring& w) { return Text(w.begin(), w.end()); }
-std::wstring W(const Text& t) { return std::wstring(t.begin(), t.end()); }
 std::string U8(const Text& t) { return ToUtf8(t); }
 Text Num(long long n) { return FromUtf8(std::to_string(n)); }
 
-Text Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD n = ::GetEnvironmentVariableW(name, buffer, 1024);
-    if (n == 0 || n >= 1024) return Text();
-    return T(std::wstring(buffer, n));
-}
-
-// A Linux path as Wine's drive Z: shows it.
-Text LinuxToWindows(const Text& path) {
-    Text out = u"Z:" + path;
-    for (char16_t& c : out) {
-        if (c == u'/') c = u'\\';
-    }
-    return out;
-}
-
 Bytes ReadFileBytes(const Text& path) { return Win32FileSystem().ReadAll(path); }
-
-void WriteFileBytes(const Text& path, const Bytes& data) {
-    Win32FileSystem files;
-    auto f = files.CreateForWrite(path);
-    f->Write(data);
-    f->Close();
-}
 
 bool Exists(const Text& path) { return ::GetFileAttributesW(W(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -86,66 +74,12 @@ std::string Join(const std::vector<Text>& lines) {
     return out.empty() ? "(none)" : out;
 }
 
-// Files beside target whose names start with its name and a dot: what an
-// interrupted download would leave.
-std::vector<Text> Leftovers(const Text& target) {
-    std::vector<Text> out;
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW(W(target + u".*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return out;
-    const Text own = target.substr(target.rfind(u'\\') + 1);
-    do {
-        if (T(data.cFileName) != own) out.push_back(T(data.cFileName));
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-    return out;
-}
-
 // Bytes that no text conversion leaves alone: every value, CR and LF apart.
 Bytes Pattern(size_t size) {
     Bytes b(size, '\0');
     for (size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 131 + 17) % 256);
     return b;
 }
-
-// The window as far as the download engine uses it.
-class RecordingUi : public IWindowUi {
-public:
-    std::vector<Text> list;
-    int pointerShape = 0;
-
-    void SetCaption(const Text&) override {}
-    Text Caption() const override { return Text(); }
-    void SetNotice(const Text&) override {}
-    void AddListItem(const Text& line) override { list.push_back(line); }
-    int ListCount() const override { return static_cast<int>(list.size()); }
-    void SetListIndex(int) override {}
-    void RefreshList() override {}
-    void EnableUpdateButton(bool) override {}
-    void StopStartTimer() override {}
-    void AddMenu() override {}
-    void Close() override {}
-    bool IsAlive() const override { return true; }
-    void DoEvents() override {}
-    int MsgBox(const Text&, int, const Text&) override { return mb::kResultOk; }
-    Text InputBox(const Text&, const Text&, const Text&) override { return Text(); }
-    int MousePointer() const override { return pointerShape; }
-    void SetMousePointer(int shape) override { pointerShape = shape; }
-};
-
-// The services of the real program with a recording window.
-struct RealServices {
-    RecordingUi ui;
-    Win32Process process;
-    Win32FileSystem files;
-    Win32SettingsStore settings;
-    Win32RegistryApi registry;
-    Win32HttpClient http{10000};
-    Win32Clock clock;
-    Win32Random random;
-    Win32CodePage codepage;
-    Platform platform{ui, process, files, settings, registry, http, clock, random, codepage};
-};
 
 // The test CA among the local machine's trusted roots for as long as it
 // lives. The updater itself never touches certificate stores, so crypt32

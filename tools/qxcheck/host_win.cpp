@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/console_win.h"
 #include "platform/win32/files_win.h"
 #include "qxcheck.h"
 
@@ -50,24 +51,10 @@ public:
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     }
 
-    void Out(const Text& line) override { Print(STD_OUTPUT_HANDLE, line); }
-    void Err(const Text& line) override { Print(STD_ERROR_HANDLE, line); }
+    void Out(const Text& line) override { tools::PrintLine(STD_OUTPUT_HANDLE, line); }
+    void Err(const Text& line) override { tools::PrintLine(STD_ERROR_HANDLE, line); }
 
 private:
-    // A console shows wide text as it is; a pipe or file gets UTF-8.
-    static void Print(DWORD which, const Text& line) {
-        const HANDLE h = ::GetStdHandle(which);
-        if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
-        DWORD mode = 0, done = 0;
-        if (::GetConsoleMode(h, &mode)) {
-            const Text text = line + u"\r\n";
-            ::WriteConsoleW(h, Wide(text), static_cast<DWORD>(text.size()), &done, nullptr);
-        } else {
-            const std::string utf8 = ToUtf8(line) + "\r\n";
-            ::WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &done, nullptr);
-        }
-    }
-
     Win32FileSystem files_;
 };
 
@@ -75,11 +62,7 @@ private:
 }  // namespace qx::qxcheck
 
 int wmain(int argc, wchar_t** argv) {
-    std::vector<qx::Text> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring a(argv[i]);
-        args.emplace_back(a.begin(), a.end());
-    }
+    const std::vector<qx::Text> args = qx::tools::Arguments(argc, argv);
     qx::qxcheck::Win32Host host;
     return qx::qxcheck::Run(host, args);
 }

@@ -1,0 +1,106 @@
+// What the Win32 tests that talk to the test servers share: the services of
+// the real program with a window that records what it was asked to show,
+// and the environment the server wrapper hands through Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32/clock_win.h"
+#include "platform/win32/codepage_win.h"
+#include "platform/win32/files_win.h"
+#include "platform/win32/http_win.h"
+#include "platform/win32/process_win.h"
+#include "platform/win32/registry_win.h"
+#include "platform/win32/settings_win.h"
+
+namespace qx::test {
+
+inline Text T(const std::wstring& w) { return Text(w.begin(), w.end()); }
+inline std::wstring W(const Text& t) { return std::wstring(t.begin(), t.end()); }
+
+// An environment variable, or empty text.
+inline Text Env(const wchar_t* name) {
+    wchar_t buffer[1024];
+    const DWORD n = ::GetEnvironmentVariableW(name, buffer, 1024);
+    if (n == 0 || n >= 1024) return Text();
+    return T(std::wstring(buffer, n));
+}
+
+// A Linux path as Wine's drive Z: shows it.
+inline Text LinuxToWindows(const Text& path) {
+    Text out = u"Z:" + path;
+    for (char16_t& c : out) {
+        if (c == u'/') c = u'\\';
+    }
+    return out;
+}
+
+inline void WriteFileBytes(const Text& path, const Bytes& data) {
+    Win32FileSystem files;
+    auto f = files.CreateForWrite(path);
+    f->Write(data);
+    f->Close();
+}
+
+// Names in the target's folder that start with the target's name and a dot:
+// part files and other leftovers of a download.
+inline std::vector<Text> Leftovers(const Text& target) {
+    std::vector<Text> out;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW(W(target + u".*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return out;
+    const Text own = target.substr(target.rfind(u'\\') + 1);
+    do {
+        // The pattern also matches the file itself.
+        if (T(data.cFileName) != own) out.push_back(T(data.cFileName));
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return out;
+}
+
+// The window as far as the download engine uses it.
+class RecordingUi : public IWindowUi {
+public:
+    std::vector<Text> list;
+    int pointerShape = 0;
+
+    void SetCaption(const Text&) override {}
+    Text Caption() const override { return Text(); }
+    void SetNotice(const Text&) override {}
+    void AddListItem(const Text& line) override { list.push_back(line); }
+    int ListCount() const override { return static_cast<int>(list.size()); }
+    void SetListIndex(int) override {}
+    void RefreshList() override {}
+    void EnableUpdateButton(bool) override {}
+    void StopStartTimer() override {}
+    void AddMenu() override {}
+    void Close() override {}
+    bool IsAlive() const override { return true; }
+    void DoEvents() override {}
+    int MsgBox(const Text&, int, const Text&) override { return mb::kResultOk; }
+    Text InputBox(const Text&, const Text&, const Text&) override { return Text(); }
+    int MousePointer() const override { return pointerShape; }
+    void SetMousePointer(int shape) override { pointerShape = shape; }
+};
+
+// The services of the real program, as its entry point wires them, with a
+// recording window and a chosen HTTP time limit.
+struct RealServices {
+    explicit RealServices(unsigned timeLimitMs) : http(timeLimitMs) {}
+    RecordingUi ui;
+    Win32Process process;
+    Win32FileSystem files;
+    Win32SettingsStore settings;
+    Win32RegistryApi registry;
+    Win32HttpClient http;
+    Win32Clock clock;
+    Win32Random random;
+    Win32CodePage codepage;
+    Platform platform{ui, process, files, settings, registry, http, clock, random, codepage};
+};
+
+}  // namespace qx::test
