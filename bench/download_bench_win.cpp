@@ -43,6 +43,7 @@
 #include "platform/win32/process_win.h"
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
+#include "win32/support/RealServices_win.h"
 
 namespace {
 
@@ -349,44 +350,10 @@ long long ClientBig(qx::IHttpClient& client, const std::wstring& url, const std:
 
 // --- The engine ----------------------------------------------------------
 
-// The window as far as the download engine uses it: the lines it logs.
-class RecordingUi : public qx::IWindowUi {
-public:
-    std::vector<Text> lines;
-    int shape = 0;
-
-    void SetCaption(const Text&) override {}
-    Text Caption() const override { return Text(); }
-    void SetNotice(const Text&) override {}
-    void AddListItem(const Text& line) override { lines.push_back(line); }
-    int ListCount() const override { return static_cast<int>(lines.size()); }
-    void SetListIndex(int) override {}
-    void RefreshList() override {}
-    void EnableUpdateButton(bool) override {}
-    void StopStartTimer() override {}
-    void AddMenu() override {}
-    void Close() override {}
-    bool IsAlive() const override { return true; }
-    void DoEvents() override {}
-    int MsgBox(const Text&, int, const Text&) override { return qx::mb::kResultOk; }
-    Text InputBox(const Text&, const Text&, const Text&) override { return Text(); }
-    int MousePointer() const override { return shape; }
-    void SetMousePointer(int s) override { shape = s; }
-};
-
-// The services of the real program, as its entry point wires them, with a
-// recording window.
-struct RealServices {
-    RecordingUi ui;
-    qx::Win32Process process;
-    qx::Win32FileSystem files;
-    qx::Win32SettingsStore settings;
-    qx::Win32RegistryApi registry;
-    qx::Win32HttpClient http;
-    qx::Win32Clock clock;
-    qx::Win32Random random;
-    qx::Win32CodePage codepage;
-    qx::Platform platform{ui, process, files, settings, registry, http, clock, random, codepage};
+// The services of the real program with a recording window, and the
+// engine's own time limit.
+struct RealServices : qx::test::RealServices {
+    RealServices() : qx::test::RealServices(qx::Win32HttpClient::kDefaultTimeLimitMs) {}
 };
 
 // --- One phase, in a child process ----------------------------------------
@@ -532,9 +499,9 @@ PhaseResult RunPhase(const std::wstring& phase, const Options& o) {
     r.seconds = Seconds() - t0;
     r.end = ReadMemory();
 
-    if (!services->ui.lines.empty()) {
-        r.note += (r.note.empty() ? "" : "; ") + std::to_string(services->ui.lines.size()) +
-                  " lines logged, the first: " + qx::ToUtf8(services->ui.lines.front());
+    if (!services->ui.list.empty()) {
+        r.note += (r.note.empty() ? "" : "; ") + std::to_string(services->ui.list.size()) +
+                  " lines logged, the first: " + qx::ToUtf8(services->ui.list.front());
     }
     if (big) {
         r.bytes = LocalSize(local);
