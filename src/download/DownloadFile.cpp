@@ -25,8 +25,8 @@ constexpr int32_t kTypeMismatch = 13;
 
 Text Decimal(int64_t n) { return FromUtf8(std::to_string(n)); }
 
-// The busy pointer for the length of one download, and the previous shape
-// back on every way out.
+// The busy pointer and the progress display for the length of one download,
+// both put back on every way out.
 class BusyPointer {
 public:
     explicit BusyPointer(IWindowUi& ui) : ui_(ui), saved_(ui.MousePointer()) {
@@ -40,6 +40,7 @@ public:
         if (restored_) return;
         restored_ = true;
         try {
+            ui_.HideProgress();
             ui_.SetMousePointer(saved_);
         } catch (...) {
             // A window that is going away has no pointer to restore.
@@ -52,67 +53,170 @@ private:
     bool restored_ = false;
 };
 
-// The file the body is written to before it may replace the target. Unless
-// it has been handed over, it is closed and deleted when the download ends,
-// so an interrupted download never leaves a half file behind.
+// The window keeps handling its messages while a request waits, as it does
+// in Wait; a closed window or a session told to stop ends the request.
+class WindowWaiter : public IHttpWaiter {
+public:
+    explicit WindowWaiter(FrmUpdate& form) : form_(form) {}
+    bool KeepWaiting() override {
+        if (Stopped()) return false;
+        form_.platform().ui.DoEvents();
+        return !Stopped();
+    }
+    bool Stopped() const { return form_.blnQuit || !form_.platform().ui.IsAlive(); }
+
+private:
+    FrmUpdate& form_;
+};
+
+// The file the body is written to, beside the target under a name of its
+// own, with a record of what it belongs to. A download cut off part-way
+// leaves both, and the next attempt continues from the bytes already there
+// when the server still offers the same file; a complete download takes the
+// target's place and leaves nothing else.
 class PartFile {
 public:
-    explicit PartFile(IFileSystem& files) : files_(files) {}
-    ~PartFile() { Discard(); }
+    PartFile(IFileSystem& files, const Text& target)
+        : files_(files), path_(target + u".part"), recordPath_(target + u".part.txt") {}
+    ~PartFile() { Close(); }
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    void Create(const Text& path) {
-        file_ = files_.CreateForWrite(path);
-        path_ = path;
+    // Opens the part file for the download described by record and returns
+    // the offset to continue from: its length when it holds the start of
+    // this very file, otherwise 0 after starting it afresh.
+    int64_t Open(const Bytes& record, int64_t length, bool resumable) {
+        Close();
+        resumable_ = resumable;
+        if (resumable && Resumable(record, length)) {
+            file_ = files_.OpenForAppend(path_);
+            return file_->Length();
+        }
+        Discard();
+        file_ = files_.CreateForWrite(path_);
+        if (resumable) {
+            auto r = files_.CreateForWrite(recordPath_);
+            r->Write(record);
+            r->Close();
+        }
+        return 0;
     }
-    void Write(const Bytes& data) { file_->Write(data); }
+    void Write(const char* data, size_t size) {
+        buffer_.assign(data, size);
+        file_->Write(buffer_);
+    }
     int64_t Length() const { return file_->Length(); }
-    void Close() { file_->Close(); }
-    const Text& Path() const { return path_; }
-
-    // Moves the finished file onto target; on failure the part file is
-    // still ours to delete.
-    void ReplaceTarget(const Text& target) {
-        file_->Close();
-        files_.Replace(path_, target);
-        path_.clear();
-        file_.reset();
-    }
 
     // Never raises: it runs while another failure is being handled.
+    void Close() {
+        if (!file_) return;
+        try {
+            file_->Close();
+        } catch (...) {
+        }
+        file_.reset();
+    }
+    // Cut off part-way: what has arrived is kept when it can be continued.
+    void Interrupted() {
+        if (resumable_) {
+            Close();
+        } else {
+            Discard();
+        }
+    }
     void Discard() {
-        if (file_) {
-            try {
-                file_->Close();
-            } catch (...) {
-            }
-            file_.reset();
-        }
-        if (!path_.empty()) {
-            try {
-                files_.Delete(path_);
-            } catch (...) {
-            }
-            path_.clear();
-        }
+        Close();
+        TryDelete(path_);
+        TryDelete(recordPath_);
+    }
+
+    // Moves the finished file onto target; on failure the part file is
+    // still ours to discard.
+    void ReplaceTarget(const Text& target) {
+        Close();
+        files_.Replace(path_, target);
+        TryDelete(recordPath_);
     }
 
 private:
+    bool Resumable(const Bytes& record, int64_t length) {
+        try {
+            if (!files_.FileExists(path_) || files_.ReadAll(recordPath_) != record) return false;
+            return files_.FileLength(path_) <= length;
+        } catch (...) {
+            return false;
+        }
+    }
+    void TryDelete(const Text& path) {
+        try {
+            if (files_.FileExists(path)) files_.Delete(path);
+        } catch (...) {
+            // Held by someone else: the next attempt starts it afresh.
+        }
+    }
+
     IFileSystem& files_;
-    std::unique_ptr<IOpenFile> file_;
     Text path_;
+    Text recordPath_;
+    std::unique_ptr<IOpenFile> file_;
+    bool resumable_ = false;
+    Bytes buffer_;
 };
 
-// Asks every cache on the way to answer from the server. HTTP/1.1 caches go
-// by Cache-Control, HTTP/1.0 proxies by Pragma. The If-Modified-Since trick
-// against the system's own URL cache is deliberately not used: a file whose
-// time stamp is older than the date sent would come back as 304 with no
-// body. The Windows client keeps that cache out of the way itself.
-void AskForFreshCopy(IHttpRequest& request) {
-    request.SetRequestHeader(u"Cache-Control", u"no-cache");
-    request.SetRequestHeader(u"Pragma", u"no-cache");
-}
+// Takes one range's body into the part file, unless the answer shows that
+// the server's file is no longer the one the download began with: then the
+// body is refused and nothing is spliced.
+class RangeSink : public IHttpSink {
+public:
+    RangeSink(PartFile& part, IWindowUi& ui, int64_t first, int64_t length, const Text& lastModified)
+        : part_(part), ui_(ui), first_(first), length_(length), lastModified_(lastModified) {}
+
+    bool Start(const HttpAnswer& answer) override {
+        const bool sameFile = answer.lastModified.empty() || answer.lastModified == lastModified_;
+        if (first_ == 0) {
+            changed_ = !sameFile;
+            return !changed_;
+        }
+        // After the first byte only the asked-for slice will do. A whole
+        // file (200) is what If-Range brings when the file has changed; any
+        // other answer has no bytes for this place.
+        const bool slice = answer.status == 206;
+        const bool rightSlice =
+            slice && (answer.contentRange.empty() || SliceStart(answer.contentRange) == first_);
+        changed_ = !sameFile || answer.status == 200 || (slice && !rightSlice);
+        return sameFile && rightSlice;
+    }
+    void Data(const char* data, size_t size) override {
+        part_.Write(data, size);
+        received_ += static_cast<int64_t>(size);
+        ui_.ShowProgress(first_ + received_, length_);
+    }
+
+    bool Changed() const { return changed_; }
+    int64_t Received() const { return received_; }
+
+private:
+    // The first byte of "bytes a-b/n"; -1 when it cannot be read.
+    static int64_t SliceStart(const Text& contentRange) {
+        const Text unit = u"bytes ";
+        if (contentRange.compare(0, unit.size(), unit) != 0) return -1;
+        int64_t value = -1;
+        for (size_t i = unit.size(); i < contentRange.size() && contentRange[i] >= u'0' && contentRange[i] <= u'9';
+             ++i) {
+            value = (value < 0 ? 0 : value * 10) + (contentRange[i] - u'0');
+            if (value > INT32_MAX) return -1;
+        }
+        return value;
+    }
+
+    PartFile& part_;
+    IWindowUi& ui_;
+    int64_t first_;
+    int64_t length_;
+    Text lastModified_;
+    bool changed_ = false;
+    int64_t received_ = 0;
+};
 
 // Content-Length as a signed 32-bit number: decimal digits only.
 int32_t ReadLength(const Text& header) {
@@ -154,23 +258,6 @@ void TryMakeDir(IFileSystem& files, const Text& dir) {
 
 }  // namespace
 
-std::unique_ptr<IHttpRequest> GetXMLHttpObject(FrmUpdate& form) {
-    const Text names = kRequestObjectNames;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = names.find(u',', start);
-        const Text name = names.substr(start, comma == Text::npos ? Text::npos : comma - start);
-        try {
-            std::unique_ptr<IHttpRequest> request = form.platform().http.CreateObject(name);
-            if (request) return request;
-        } catch (...) {
-            // Not registered on this machine: try the next name.
-        }
-        if (comma == Text::npos) return nullptr;
-        start = comma + 1;
-    }
-}
-
 int32_t FileSize(FrmUpdate& form, const Text& strFile) {
     try {
         const int64_t length = form.platform().files.FileLength(strFile);
@@ -196,14 +283,21 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
     Text strURL = strURLFile;
     Text local = strLocalFile;
     std::unique_ptr<BusyPointer> busy;
-    PartFile part(files);
+    std::unique_ptr<PartFile> part;
+    WindowWaiter waiter(form);
 
     // The target cannot be written: the one line about it, no error details.
     auto targetInUse = [&]() {
         if (busy) busy->Restore();
-        part.Discard();
+        if (part) part->Discard();
         form.Err.Clear();
         form.ErrLog(u"文件\"" + local + u"\"已经打开");
+        return Text();
+    };
+    auto incomplete = [&]() {
+        if (part) part->Discard();
+        busy->Restore();
+        form.ErrLog(u"下载的数据不完整！");
         return Text();
     };
 
@@ -221,71 +315,83 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
         std::replace(strURL.begin(), strURL.end(), u'\\', u'/');
         strURL = EncodeURI(strURL, kUrlKeep);
 
-        std::unique_ptr<IHttpRequest> http = GetXMLHttpObject(form);
-        if (!http) {
+        if (!platform.http.Available()) {
             form.ErrLog(u"无法创建XMLHTTP对象");
             throw QxError(err::kObjectRequired, u"缺少对象");
         }
 
-        http->Open(u"HEAD", strURL);
-        AskForFreshCopy(*http);
-        http->Send();
-        const Text status = Decimal(http->Status());
-        if (status.substr(0, 2) != u"20") {
-            throw QxError(err::kAutomation, u"服务器应答状态" + status);
-        }
+        // A file replaced on the server while it downloads is started over
+        // once, from a fresh HEAD; a second change counts as incomplete data.
+        for (int attempt = 0;; ++attempt) {
+            const HttpAnswer head = platform.http.Head(strURL, waiter);
+            const Text status = Decimal(head.status);
+            if (status.substr(0, 2) != u"20") {
+                throw QxError(err::kAutomation, u"服务器应答状态" + status);
+            }
+            const Text& lastModified = head.lastModified;
+            DateTime serverTime = DateTime::Zero();
+            if (!lastModified.empty() && !ParseHttpDate(lastModified, serverTime)) {
+                throw QxError(kTypeMismatch, u"无法识别的时间：" + lastModified);
+            }
+            const int32_t length = ReadLength(head.contentLength);
 
-        const Text lastModified = http->GetResponseHeader(u"Last-Modified");
-        DateTime serverTime = DateTime::Zero();
-        if (!lastModified.empty() && !ParseHttpDate(lastModified, serverTime)) {
-            throw QxError(kTypeMismatch, u"无法识别的时间：" + lastModified);
-        }
-        const int32_t length = ReadLength(http->GetResponseHeader(u"Content-Length"));
+            if (attempt == 0 && blnUpdate && length == FileSize(form, local) &&
+                serverTime == GetFileDate(files, local)) {
+                return local;  // unchanged
+            }
 
-        if (blnUpdate && length == FileSize(form, local) && serverTime == GetFileDate(files, local)) {
-            return local;  // unchanged
-        }
+            if (!TargetWritable(files, local)) return targetInUse();
+            // Without a time stamp nothing tells a later attempt that the
+            // server still has the same file, so such a download is not
+            // continued.
+            const Bytes record = ToUtf8(strURL + u"\r\n" + Decimal(length) + u"\r\n" + lastModified + u"\r\n");
+            int64_t written = 0;
+            try {
+                part.reset(new PartFile(files, local));
+                written = part->Open(record, length, !lastModified.empty());
+            } catch (...) {
+                return targetInUse();
+            }
+            platform.ui.ShowProgress(written, length);
 
-        if (!TargetWritable(files, local)) return targetInUse();
-        try {
-            part.Create(local + u"." + form.GetRndString(8) + u".part");
-        } catch (...) {
-            return targetInUse();
-        }
+            // Each range starts where the bytes written so far end, so a
+            // short answer is continued rather than leaving a gap.
+            bool changed = false;
+            do {
+                RangeSink sink(*part, platform.ui, written, length, lastModified);
+                platform.http.Get(strURL, written, written + kDownloadRangeSize - 1,
+                                  written > 0 ? lastModified : Text(), sink, waiter);
+                changed = sink.Changed();
+                // A server with nothing more to give will not change its mind.
+                if (changed || sink.Received() == 0) break;
+                written += sink.Received();
+            } while (written < length);
 
-        // Each range starts where the bytes written so far end, so a short
-        // answer is continued rather than leaving a gap.
-        int64_t written = 0;
-        do {
-            http->Open(u"GET", strURL);
-            AskForFreshCopy(*http);
-            http->SetRequestHeader(u"Range", u"bytes=" + Decimal(written) + u"-" +
-                                                 Decimal(written + kDownloadRangeSize - 1));
-            http->Send();
-            const Bytes body = http->ResponseBody();
-            // A server with nothing more to give will not change its mind.
-            if (body.empty()) break;
-            part.Write(body);
-            written += static_cast<int64_t>(body.size());
-        } while (written < length);
-
-        if (part.Length() != length) {
-            part.Discard();
-            busy->Restore();
-            form.ErrLog(u"下载的数据不完整！");
-            return Text();
+            if (changed) {
+                part->Discard();
+                if (attempt == 0) continue;
+                return incomplete();
+            }
+            if (part->Length() != length) return incomplete();
+            try {
+                part->ReplaceTarget(local);
+            } catch (...) {
+                return targetInUse();
+            }
+            if (!lastModified.empty()) SetFileDate(files, local, serverTime);
+            return local;
         }
-        try {
-            part.ReplaceTarget(local);
-        } catch (...) {
-            return targetInUse();
-        }
-        if (!lastModified.empty()) SetFileDate(files, local, serverTime);
-        return local;
     } catch (...) {
         form.Err.TakeCurrentException();
         if (busy) busy->Restore();
-        part.Discard();
+        // What has arrived stays in the part file for the next attempt.
+        if (part) part->Interrupted();
+        if (waiter.Stopped()) {
+            // The window is closing or the session stopping: it shows
+            // nothing more.
+            form.Err.Clear();
+            return Text();
+        }
         form.ErrLog(u"下载文件\"" + strURL + u"\"失败");
         return Text();
     }

@@ -1,6 +1,9 @@
 // Fetching one file over HTTP: a HEAD request for the size and time stamp,
-// then ranged GET requests, written to a temporary file beside the target
-// that takes the target's place only once it is complete.
+// then ranged GET requests streamed into a part file beside the target
+// (target + ".part", with what it belongs to in target + ".part.txt") that
+// takes the target's place only once it is complete. A download cut off
+// part-way continues from its part file on the next attempt when the
+// server still offers a file of the same length and time stamp.
 #pragma once
 
 #include <cstdint>
@@ -19,13 +22,11 @@ constexpr int32_t kDownloadRangeSize = 1048576;
 // folder and the URL's file name when empty). With blnUpdate, a local file
 // with the server's size and time stamp is kept without a GET. Returns the
 // local path, or empty text after logging why the download failed. On
-// failure the previous target is left as it was.
+// failure the previous target is left as it was. The window keeps handling
+// its messages meanwhile; once it closes (or the session is told to stop)
+// the download ends at once and logs nothing.
 Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalFile = u"",
                   bool blnUpdate = false);
-
-// The first request object that can be created from the candidate names,
-// in their order; none when no candidate can be created. Never raises.
-std::unique_ptr<IHttpRequest> GetXMLHttpObject(FrmUpdate& form);
 
 // Length of the file in bytes; -1 when it cannot be determined or does not
 // fit a signed 32-bit number.

@@ -41,6 +41,8 @@ public:
     virtual Bytes ReadAll(const Text& path) = 0;
     virtual Bytes ReadAt(const Text& path, int64_t offset, size_t count) = 0;
     virtual void WriteAt(const Text& path, int64_t offset, const Bytes& data) = 0;
+    // An existing file open for writing at its end; raises when it cannot be.
+    virtual std::unique_ptr<IOpenFile> OpenForAppend(const Text& path) = 0;
     // Creates or truncates; raises when the file cannot be opened for writing.
     virtual std::unique_ptr<IOpenFile> CreateForWrite(const Text& path) = 0;
     // Puts source in place of target in one step, even over an existing target.

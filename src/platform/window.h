@@ -60,6 +60,15 @@ public:
 
     virtual int MousePointer() const = 0;
     virtual void SetMousePointer(int shape) = 0;
+
+    // How far the running download is: done of total bytes. A window
+    // without a progress display ignores it.
+    virtual void ShowProgress(int64_t done, int64_t total) {
+        (void)done;
+        (void)total;
+    }
+    // No download runs any more.
+    virtual void HideProgress() {}
 };
 
 }  // namespace qx

@@ -69,8 +69,9 @@ void FrmUpdate::cmdUpdate_Click() {
         }
         ui.EnableUpdateButton(true);
     } catch (...) {
-        // After the window has gone there is nobody to tell.
-        if (!ui.IsAlive()) return;
+        // After the window has gone there is nobody to tell; a session told
+        // to stop (its script download given up) ends without a word.
+        if (!ui.IsAlive() || blnQuit) return;
         Err.Clear();
         Message(u"无法从服务器获取升级信息。");
         ui.EnableUpdateButton(true);

@@ -346,6 +346,10 @@ public:
         Note("WriteAt " + std::to_string(o) + "+" + std::to_string(d.size()), p);
         in.WriteAt(p, o, d);
     }
+    std::unique_ptr<IOpenFile> OpenForAppend(const Text& p) override {
+        Note("OpenForAppend", p);
+        return in.OpenForAppend(p);
+    }
     std::unique_ptr<IOpenFile> CreateForWrite(const Text& p) override {
         Note("CreateForWrite", p);
         return in.CreateForWrite(p);

@@ -121,6 +121,15 @@ public:
         e.writeTime = e.accessTime = now;
     }
 
+    std::unique_ptr<IOpenFile> OpenForAppend(const Text& path) override {
+        Entry e = ExistingFile(path, u"打开文件");
+        if ((e.attributes & attr::kReadOnly) != 0) {
+            throw Failure(err::kPathFileAccess, u"打开文件", path, u"拒绝访问。");
+        }
+        if (e.locked || e.openCount > 0) throw Sharing(u"打开文件", path);
+        return std::unique_ptr<IOpenFile>(new OpenFile(*this, Key(path)));
+    }
+
     std::unique_ptr<IOpenFile> CreateForWrite(const Text& path) override {
         CheckParent(path, u"创建文件");
         Entry* e = Find(path);

@@ -1,14 +1,14 @@
 // A recording fake of the HTTP client. Every request is written down
-// (object name, method, URL, headers) and answered from a script of
-// responses, then from an optional server function; a request nobody
-// scripted fails loudly.
+// (method, URL and the Range and If-Range headers it carries) and answered
+// from a script of responses, then from an optional server function; a
+// request nobody scripted fails loudly. Bodies are handed to the sink in
+// pieces, with the waiter asked before each, as the real client does.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -26,18 +26,16 @@ inline Text AsciiLower(Text s) {
 }
 
 struct HttpExchange {
-    Text objectName;  // the name the request object was created under
     Text method;
     Text url;
-    std::vector<std::pair<Text, Text>> headers;  // in the order they were set
+    std::vector<std::pair<Text, Text>> headers;
 
-    // Value of the last header set under this name (any case), or empty.
+    // Value of the header under this name (any case), or empty.
     Text Header(const Text& name) const {
-        Text value;
         for (const auto& h : headers) {
-            if (AsciiLower(h.first) == AsciiLower(name)) value = h.second;
+            if (AsciiLower(h.first) == AsciiLower(name)) return h.second;
         }
-        return value;
+        return Text();
     }
 };
 
@@ -45,33 +43,54 @@ struct HttpResponse {
     int status = 200;
     std::vector<std::pair<Text, Text>> headers;
     Bytes body;
-    // When set, Send raises this instead of answering.
+    // When set, the request raises this instead of answering.
     bool transportError = false;
+    int32_t errorNumber = -2146697211;
+    // The connection breaks (raises) after this many body bytes.
+    size_t breakAfter = SIZE_MAX;
+
+    Text Header(const Text& name) const {
+        for (const auto& h : headers) {
+            if (AsciiLower(h.first) == AsciiLower(name)) return h.second;
+        }
+        return Text();
+    }
 };
 
 class FakeHttp : public IHttpClient {
 public:
-    // Names that give an object; every other name gives none.
-    std::vector<Text> creatable{u"Msxml2.XMLHTTP.6.0"};
-    // Names that raise instead of returning none.
-    std::vector<Text> raising;
-    std::vector<Text> attempts;  // every name asked for, in order
+    bool available = true;
+    size_t piece = 4096;  // body bytes per call of the sink
 
     std::deque<HttpResponse> script;  // answers in order
     std::function<HttpResponse(const HttpExchange&)> server;  // then this
     std::function<void(const HttpExchange&)> onSend;         // runs before each answer
 
-    std::vector<HttpExchange> requests;  // one per Open
+    std::vector<HttpExchange> requests;
 
-    std::unique_ptr<IHttpRequest> CreateObject(const Text& name) override {
-        attempts.push_back(name);
-        for (const Text& r : raising) {
-            if (r == name) throw std::runtime_error("class not registered");
+    bool Available() override { return available; }
+
+    HttpAnswer Head(const Text& url, IHttpWaiter& waiter) override {
+        return Answer(Send({u"HEAD", url, {}}, waiter));
+    }
+
+    HttpAnswer Get(const Text& url, int64_t first, int64_t last, const Text& ifRange, IHttpSink& sink,
+                   IHttpWaiter& waiter) override {
+        HttpExchange request{u"GET", url, {}};
+        request.headers.emplace_back(
+            u"Range", FromUtf8("bytes=" + std::to_string(first) + "-" + std::to_string(last)));
+        if (!ifRange.empty()) request.headers.emplace_back(u"If-Range", ifRange);
+        const HttpResponse response = Send(request, waiter);
+        const HttpAnswer answer = Answer(response);
+        if (!sink.Start(answer)) return answer;
+        for (size_t at = 0; at < response.body.size(); at += piece) {
+            if (!waiter.KeepWaiting()) throw QxError(err::kCancelled, u"下载已取消");
+            if (at >= response.breakAfter) Break();
+            const size_t n = std::min({piece, response.body.size() - at, response.breakAfter - at});
+            sink.Data(response.body.data() + at, n);
+            if (at + n >= response.breakAfter) Break();
         }
-        for (const Text& c : creatable) {
-            if (c == name) return std::unique_ptr<IHttpRequest>(new Request(*this, name));
-        }
-        return nullptr;
+        return answer;
     }
 
     std::vector<Text> Methods() const {
@@ -88,64 +107,35 @@ public:
     }
 
 private:
-    class Request : public IHttpRequest {
-    public:
-        Request(FakeHttp& owner, Text name) : owner_(owner), name_(std::move(name)) {}
+    [[noreturn]] static void Break() { throw QxError(-2147012866, u"与服务器的连接被重置"); }
 
-        void Open(const Text& method, const Text& url) override {
-            owner_.requests.push_back(HttpExchange{name_, method, url, {}});
-            current_ = owner_.requests.size();
-            answered_ = false;
+    HttpResponse Send(const HttpExchange& request, IHttpWaiter& waiter) {
+        requests.push_back(request);
+        if (onSend) onSend(request);
+        if (!waiter.KeepWaiting()) throw QxError(err::kCancelled, u"下载已取消");
+        HttpResponse response;
+        if (!script.empty()) {
+            response = script.front();
+            script.pop_front();
+        } else if (server) {
+            response = server(request);
+        } else {
+            throw std::logic_error("HTTP request nobody scripted");
         }
-        void SetRequestHeader(const Text& name, const Text& value) override {
-            Current().headers.emplace_back(name, value);
-        }
-        void Send() override {
-            const HttpExchange request = Current();
-            if (owner_.onSend) owner_.onSend(request);
-            if (!owner_.script.empty()) {
-                response_ = owner_.script.front();
-                owner_.script.pop_front();
-            } else if (owner_.server) {
-                response_ = owner_.server(request);
-            } else {
-                throw std::logic_error("HTTP request nobody scripted");
-            }
-            if (response_.transportError) {
-                throw QxError(-2146697211, u"系统找不到指定的资源。");
-            }
-            answered_ = true;
-        }
-        int Status() override { return Answer().status; }
-        Text GetResponseHeader(const Text& name) override {
-            for (const auto& h : Answer().headers) {
-                if (AsciiLower(h.first) == AsciiLower(name)) return h.second;
-            }
-            return Text();
-        }
-        Bytes ResponseBody() override { return Answer().body; }
+        if (response.transportError) throw QxError(response.errorNumber, u"系统找不到指定的资源。");
+        return response;
+    }
 
-    private:
-        HttpExchange& Current() {
-            if (current_ == 0) throw std::logic_error("request used before Open");
-            return owner_.requests[current_ - 1];
-        }
-        const HttpResponse& Answer() {
-            if (!answered_) throw std::logic_error("response read before a successful Send");
-            return response_;
-        }
-
-        FakeHttp& owner_;
-        Text name_;
-        size_t current_ = 0;
-        bool answered_ = false;
-        HttpResponse response_;
-    };
+    static HttpAnswer Answer(const HttpResponse& r) {
+        return HttpAnswer{r.status, r.Header(u"Content-Length"), r.Header(u"Last-Modified"),
+                          r.Header(u"Content-Range")};
+    }
 };
 
 // A static file as a server offers it: HEAD gives its length and time, GET
-// with "Range: bytes=a-b" gives that slice as 206. The knobs describe the
-// faults of real servers.
+// with "Range: bytes=a-b" gives that slice as 206 with its Content-Range,
+// unless If-Range names another time: then the whole file as 200. The knobs
+// describe the faults of real servers.
 struct FileServer {
     Bytes content;
     Text lastModified = u"Tue, 15 Nov 1994 08:12:31 GMT";
@@ -155,17 +145,18 @@ struct FileServer {
 
     HttpResponse operator()(const HttpExchange& request) const {
         HttpResponse r;
+        if (!lastModified.empty()) r.headers.emplace_back(u"Last-Modified", lastModified);
         if (request.method == u"HEAD") {
             r.status = headStatus;
             r.headers.emplace_back(u"Content-Length", FromUtf8(std::to_string(content.size())));
-            if (!lastModified.empty()) r.headers.emplace_back(u"Last-Modified", lastModified);
             return r;
         }
         if (request.method != u"GET") throw std::logic_error("unexpected method");
         size_t first = 0;
         size_t last = content.empty() ? 0 : content.size() - 1;
         const std::string range = ToUtf8(request.Header(u"Range"));
-        if (honourRanges && range.rfind("bytes=", 0) == 0) {
+        const Text ifRange = request.Header(u"If-Range");
+        if (honourRanges && range.rfind("bytes=", 0) == 0 && (ifRange.empty() || ifRange == lastModified)) {
             const size_t dash = range.find('-');
             first = std::stoull(range.substr(6, dash - 6));
             last = std::min<size_t>(std::stoull(range.substr(dash + 1)), last);
@@ -173,6 +164,11 @@ struct FileServer {
         }
         if (first < content.size() && first <= last) {
             r.body = content.substr(first, std::min(last - first + 1, maxSlice));
+        }
+        if (r.status == 206) {
+            r.headers.emplace_back(u"Content-Range", FromUtf8("bytes " + std::to_string(first) + "-" +
+                                                              std::to_string(first + r.body.size() - 1) + "/" +
+                                                              std::to_string(content.size())));
         }
         return r;
     }

@@ -119,6 +119,17 @@ public:
         inputAnswers.pop_front();
         return a;
     }
+    // The progress display: visible while a download runs, with the last
+    // figures shown.
+    bool progressVisible = false;
+    int64_t progressDone = -1;
+    int64_t progressTotal = -1;
+    void ShowProgress(int64_t done, int64_t total) override {
+        progressVisible = true;
+        progressDone = done;
+        progressTotal = total;
+    }
+    void HideProgress() override { progressVisible = false; }
     int MousePointer() const override { return pointerShape; }
     void SetMousePointer(int shape) override { pointerShape = shape; }
 };
@@ -254,9 +265,12 @@ private:
 
 class UnusedHttp : public IHttpClient {
 public:
-    std::unique_ptr<IHttpRequest> CreateObject(const Text&) override {
-        throw std::logic_error("unexpected HTTP request object");
-    }
+    bool Available() override { Fail(); }
+    HttpAnswer Head(const Text&, IHttpWaiter&) override { Fail(); }
+    HttpAnswer Get(const Text&, int64_t, int64_t, const Text&, IHttpSink&, IHttpWaiter&) override { Fail(); }
+
+private:
+    [[noreturn]] static void Fail() { throw std::logic_error("unexpected HTTP request"); }
 };
 
 }  // namespace qx::fake

@@ -160,11 +160,22 @@ TEST_F(Session, ClosingDuringTheQuestionEndsWithoutAWord) {
     EXPECT_EQ(StoredStamp(), "<none>");
 }
 
+TEST_F(Session, ClosingDuringTheScriptDownloadEndsWithoutAWord) {
+    Publish({"2026-12-01", "message,one"});
+    s.window.onDoEvents = [&] {
+        form.Form_QueryUnload();
+        s.window.alive = false;
+    };
+    form.cmdUpdate_Click();  // the fake window throws if a line is added after the close
+    EXPECT_EQ(Log(), (std::vector<std::string>{kReading}));
+    EXPECT_FALSE(s.window.updateEnabled);
+}
+
 TEST_F(Session, AHandOverDuringALineStopsTheSessionBeforeTheNextLine) {
     // The system-menu hand-over can run inside a wait and sets blnQuit while
     // the window stays open.
     Publish({"2026-12-01", "message,one", "wait,0", "message,two"});
-    s.window.onDoEvents = [&] { form.blnQuit = true; };
+    s.window.onDoEvents = [&] { form.blnQuit = s.window.list.size() == 3; };
     form.cmdUpdate_Click();
     EXPECT_EQ(Log(), (std::vector<std::string>{kReading, kAnalysing, "one"}));
     EXPECT_FALSE(s.window.updateEnabled);
