@@ -1,6 +1,6 @@
 // The download benchmark: the engine (DownloadFile over the real Win32
-// services) against bare loops doing the same requests on the same XMLHTTP
-// component, for one big file and for many unchanged small files.
+// services) against bare WinINet loops doing the same requests, for one big
+// file and for many unchanged small files.
 //
 // Every measurement runs in a child process of its own (this program started
 // again with --phase), so that each reports its own idle and peak working set:
@@ -8,21 +8,16 @@
 // the next. The parent runs the phases in turn, repeats them, and prints one
 // RESULT line per run and a table of medians.
 //
-// The bare loops:
-//   bare    direct IDispatch on one object of the component, created once per
-//           run on the calling thread, the DISPIDs looked up once, the body
-//           written straight from the SAFEARRAY to the file. It is the least
-//           any program can do with the component, so engine/bare is the
-//           whole cost of the engine and its platform layer.
-//   client  the same loop through Win32HttpClient's request object (one
-//           long-lived worker thread and a reused object, the body copied
-//           out once), to
-//           split that cost between the platform layer and DownloadFile.
+// The bare loops use WinINet directly on the calling thread, with the
+// client's request flags: one session, one connection handle, HEAD, then
+// GETs of 1 MiB ranges read in 64 KiB InternetReadFile calls and written
+// straight to the file; for the small files one HEAD each. It is the least
+// a program can do on this API, so engine/bare is the whole cost of the
+// engine, its worker thread and its part file.
 #include <windows.h>
 
-#include <objbase.h>
-#include <oleauto.h>
 #include <psapi.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,16 +48,10 @@ using qx::Text;
 const wchar_t kLocalDir[] = L"c:\\qxbench\\";
 const wchar_t kSmallLocalDir[] = L"c:\\qxbench\\small\\";
 
-// The component classes in the engine's order of preference, the ones that
-// exist on ordinary machines.
-const wchar_t* const kProgIds[] = {L"Msxml2.XMLHTTP.6.0", L"Msxml2.XMLHTTP.4.0", L"Msxml2.XMLHTTP.3.0",
-                                   L"Microsoft.XMLHTTP"};
-
 // A phase gets this long before the parent gives up on it.
 const DWORD kPhaseTimeLimitMs = 240000;
 
 Text T(const std::wstring& w) { return Text(w.begin(), w.end()); }
-std::wstring W(const Text& t) { return std::wstring(t.begin(), t.end()); }
 
 std::string Narrow(const std::wstring& w) {
     std::string s;
@@ -126,11 +115,11 @@ Options ParseOptions(int argc, wchar_t** argv) {
 void Usage() {
     std::fprintf(stderr,
                  "usage: qx_download_bench --base http://127.0.0.1:PORT\n"
-                 "         --big-engine /path --big-bare /path --big-client /path --size BYTES\n"
+                 "         --big-engine /path --big-bare /path --size BYTES\n"
                  "         [--reference Z:\\path\\of\\the\\big\\file]\n"
-                 "         --small-dir /path/ --count N [--reps R] [--warm-up /path] [--split-big yes|no]\n"
-                 "  The three big paths are names of the same file, one per contender, so that\n"
-                 "  a copy left in the component's cache can be told apart. The small files are\n"
+                 "         --small-dir /path/ --count N [--reps R] [--warm-up /path]\n"
+                 "  The two big paths are names of the same file, one per contender, so that\n"
+                 "  a copy left in the system's cache can be told apart. The small files are\n"
                  "  f000.txt ... in --small-dir and already present, unchanged, in %ls.\n"
                  "  --warm-up names a small file fetched with HEAD before the idle size is read.\n",
                  kSmallLocalDir);
@@ -142,218 +131,102 @@ std::wstring SmallName(int i) {
     return name;
 }
 
-// --- The bare loop: direct IDispatch -------------------------------------
+// --- The bare loops: WinINet used directly -------------------------------
 
-std::string HrText(HRESULT hr) {
-    char hex[16];
-    wsprintfA(hex, "0x%08lX", static_cast<unsigned long>(hr));
-    return hex;
-}
+const DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                     INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
 
-// One object of the component, driven through IDispatch with the DISPIDs
-// looked up once.
-class BareRequest {
+std::string ErrorText(const char* what) { return std::string(what) + " failed: " + std::to_string(::GetLastError()); }
+
+// One session and one connection to the benchmark's server.
+class BareWinInet {
 public:
-    BareRequest() {
-        for (const wchar_t* progId : kProgIds) {
-            CLSID clsid;
-            if (FAILED(::CLSIDFromProgID(progId, &clsid))) continue;
-            if (SUCCEEDED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                             reinterpret_cast<void**>(&object_)))) {
-                break;
+    explicit BareWinInet(const std::wstring& base) {
+        session_ = ::InternetOpenW(L"bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (session_ == nullptr) throw std::runtime_error(ErrorText("InternetOpen"));
+        const size_t colon = base.rfind(L':');
+        const std::wstring host = base.substr(7, colon - 7);
+        const INTERNET_PORT port = static_cast<INTERNET_PORT>(_wtoi(base.c_str() + colon + 1));
+        connection_ = ::InternetConnectW(session_, host.c_str(), port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        if (connection_ == nullptr) throw std::runtime_error(ErrorText("InternetConnect"));
+    }
+    ~BareWinInet() {
+        ::InternetCloseHandle(connection_);
+        ::InternetCloseHandle(session_);
+    }
+    BareWinInet(const BareWinInet&) = delete;
+    BareWinInet& operator=(const BareWinInet&) = delete;
+
+    // Sends one request; the caller reads and closes it.
+    HINTERNET Send(const wchar_t* verb, const std::wstring& path, const std::wstring& headers) {
+        const wchar_t* accept[] = {L"*/*", nullptr};
+        HINTERNET r = ::HttpOpenRequestW(connection_, verb, path.c_str(), nullptr, nullptr, accept, kFlags, 0);
+        if (r == nullptr) throw std::runtime_error(ErrorText("HttpOpenRequest"));
+        if (!::HttpSendRequestW(r, headers.c_str(), static_cast<DWORD>(headers.size()), nullptr, 0)) {
+            ::InternetCloseHandle(r);
+            throw std::runtime_error(ErrorText("HttpSendRequest"));
+        }
+        return r;
+    }
+    static DWORD Status(HINTERNET r) {
+        DWORD status = 0, size = sizeof status;
+        ::HttpQueryInfoW(r, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+        return status;
+    }
+    static std::wstring Header(HINTERNET r, DWORD what) {
+        wchar_t buffer[256];
+        DWORD size = sizeof buffer;
+        if (!::HttpQueryInfoW(r, what, buffer, &size, nullptr)) return std::wstring();
+        return std::wstring(buffer, size / sizeof(wchar_t));
+    }
+
+    // HEAD, then ranges from where the written bytes end. Returns the bytes
+    // written.
+    long long Big(const std::wstring& path, const std::wstring& local) {
+        HINTERNET head = Send(L"HEAD", path, L"");
+        const DWORD status = Status(head);
+        Header(head, HTTP_QUERY_LAST_MODIFIED);
+        const long long length = _wtoi64(Header(head, HTTP_QUERY_CONTENT_LENGTH).c_str());
+        ::InternetCloseHandle(head);
+        if (status / 10 != 20) throw std::runtime_error("HEAD status " + std::to_string(status));
+        HANDLE out = ::CreateFileW(local.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
+        if (out == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create the local file");
+        std::vector<char> buffer(65536);
+        long long written = 0;
+        while (written < length) {
+            HINTERNET get = Send(L"GET", path, RangeHeader(written));
+            long long got = 0;
+            DWORD n = 0;
+            while (::InternetReadFile(get, buffer.data(), 65536, &n) && n > 0) {
+                DWORD done = 0;
+                ::WriteFile(out, buffer.data(), n, &done, nullptr);
+                got += n;
             }
+            ::InternetCloseHandle(get);
+            if (got == 0) break;
+            written += got;
         }
-        if (object_ == nullptr) throw std::runtime_error("no XMLHTTP class can be created");
-        open_ = Id(L"open");
-        setRequestHeader_ = Id(L"setRequestHeader");
-        send_ = Id(L"send");
-        status_ = Id(L"status");
-        getResponseHeader_ = Id(L"getResponseHeader");
-        responseBody_ = Id(L"responseBody");
-    }
-    ~BareRequest() {
-        if (object_ != nullptr) object_->Release();
-    }
-    BareRequest(const BareRequest&) = delete;
-    BareRequest& operator=(const BareRequest&) = delete;
-
-    void Open(const wchar_t* method, const std::wstring& url) {
-        VARIANT args[3];  // last to first
-        args[0].vt = VT_BOOL;
-        args[0].boolVal = VARIANT_FALSE;
-        args[1].vt = VT_BSTR;
-        args[1].bstrVal = ::SysAllocString(url.c_str());
-        args[2].vt = VT_BSTR;
-        args[2].bstrVal = ::SysAllocString(method);
-        Call(open_, DISPATCH_METHOD, args, 3, nullptr, "open");
-    }
-    void Header(const wchar_t* name, const std::wstring& value) {
-        VARIANT args[2];
-        args[0].vt = VT_BSTR;
-        args[0].bstrVal = ::SysAllocString(value.c_str());
-        args[1].vt = VT_BSTR;
-        args[1].bstrVal = ::SysAllocString(name);
-        Call(setRequestHeader_, DISPATCH_METHOD, args, 2, nullptr, "setRequestHeader");
-    }
-    void Send() {
-        VARIANT none;
-        ::VariantInit(&none);
-        Call(send_, DISPATCH_METHOD, &none, 1, nullptr, "send");
-    }
-    long Status() {
-        VARIANT v;
-        ::VariantInit(&v);
-        Call(status_, DISPATCH_PROPERTYGET, nullptr, 0, &v, "status");
-        ::VariantChangeType(&v, &v, 0, VT_I4);
-        const long s = v.vt == VT_I4 ? v.lVal : 0;
-        ::VariantClear(&v);
-        return s;
-    }
-    std::wstring ResponseHeader(const wchar_t* name) {
-        VARIANT args[1];
-        args[0].vt = VT_BSTR;
-        args[0].bstrVal = ::SysAllocString(name);
-        VARIANT v;
-        ::VariantInit(&v);
-        Call(getResponseHeader_, DISPATCH_METHOD, args, 1, &v, "getResponseHeader");
-        std::wstring out;
-        if (v.vt == VT_BSTR && v.bstrVal != nullptr) out.assign(v.bstrVal, ::SysStringLen(v.bstrVal));
-        ::VariantClear(&v);
-        return out;
-    }
-    // The body as the component hands it out; the caller clears it.
-    void Body(VARIANT* v) { Call(responseBody_, DISPATCH_PROPERTYGET, nullptr, 0, v, "responseBody"); }
-
-private:
-    DISPID Id(const wchar_t* name) {
-        DISPID id = 0;
-        LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
-        const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        if (FAILED(hr)) throw std::runtime_error("no member " + Narrow(name) + ": " + HrText(hr));
-        return id;
-    }
-    // Clears the arguments whatever happens.
-    void Call(DISPID id, WORD kind, VARIANT* args, UINT count, VARIANT* result, const char* what) {
-        DISPPARAMS params{};
-        params.rgvarg = count == 0 ? nullptr : args;
-        params.cArgs = count;
-        EXCEPINFO info{};
-        const HRESULT hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, result, &info, nullptr);
-        for (UINT i = 0; i < count; ++i) ::VariantClear(&args[i]);
-        ::SysFreeString(info.bstrSource);
-        ::SysFreeString(info.bstrDescription);
-        ::SysFreeString(info.bstrHelpFile);
-        if (FAILED(hr)) {
-            throw std::runtime_error(std::string(what) + " failed: " + HrText(info.scode != 0 ? info.scode : hr));
-        }
-    }
-
-    IDispatch* object_ = nullptr;
-    DISPID open_, setRequestHeader_, send_, status_, getResponseHeader_, responseBody_;
-};
-
-// The output file of a bare loop.
-class OutFile {
-public:
-    explicit OutFile(const std::wstring& path)
-        : h_(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-        if (h_ == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Narrow(path));
-    }
-    ~OutFile() { ::CloseHandle(h_); }
-    OutFile(const OutFile&) = delete;
-    OutFile& operator=(const OutFile&) = delete;
-    void Write(const void* data, DWORD size) {
-        DWORD done = 0;
-        if (!::WriteFile(h_, data, size, &done, nullptr) || done != size) throw std::runtime_error("write failed");
+        ::CloseHandle(out);
+        return written;
     }
 
 private:
-    HANDLE h_;
+    static std::wstring RangeHeader(long long from) {
+        return L"Range: bytes=" + std::to_wstring(from) + L"-" + std::to_wstring(from + qx::kDownloadRangeSize - 1) +
+               L"\r\n";
+    }
+
+    HINTERNET session_ = nullptr;
+    HINTERNET connection_ = nullptr;
 };
-
-std::wstring RangeHeader(long long from) {
-    return L"bytes=" + std::to_wstring(from) + L"-" + std::to_wstring(from + qx::kDownloadRangeSize - 1);
-}
-
-// The same requests as the engine: HEAD, then ranges from where the written
-// bytes end, with the same cache headers. Returns the bytes written.
-long long BareBig(const std::wstring& url, const std::wstring& local) {
-    BareRequest r;
-    OutFile out(local);
-    r.Open(L"HEAD", url);
-    r.Header(L"Cache-Control", L"no-cache");
-    r.Header(L"Pragma", L"no-cache");
-    r.Send();
-    if (r.Status() / 10 != 20) throw std::runtime_error("HEAD status " + std::to_string(r.Status()));
-    r.ResponseHeader(L"Last-Modified");
-    const long long length = _wtoi64(r.ResponseHeader(L"Content-Length").c_str());
-    long long written = 0;
-    while (written < length) {
-        r.Open(L"GET", url);
-        r.Header(L"Cache-Control", L"no-cache");
-        r.Header(L"Pragma", L"no-cache");
-        r.Header(L"Range", RangeHeader(written));
-        r.Send();
-        VARIANT body;
-        ::VariantInit(&body);
-        r.Body(&body);
-        long long got = 0;
-        if (body.vt == (VT_ARRAY | VT_UI1) && body.parray != nullptr) {
-            LONG lower = 0, upper = -1;
-            ::SafeArrayGetLBound(body.parray, 1, &lower);
-            ::SafeArrayGetUBound(body.parray, 1, &upper);
-            void* data = nullptr;
-            if (upper >= lower && SUCCEEDED(::SafeArrayAccessData(body.parray, &data))) {
-                got = upper - lower + 1;
-                out.Write(data, static_cast<DWORD>(got));
-                ::SafeArrayUnaccessData(body.parray);
-            }
-        }
-        ::VariantClear(&body);
-        if (got == 0) break;
-        written += got;
-    }
-    return written;
-}
-
-// The same requests through the platform layer's request object.
-long long ClientBig(qx::IHttpClient& client, const std::wstring& url, const std::wstring& local) {
-    std::unique_ptr<qx::IHttpRequest> r;
-    for (const wchar_t* progId : kProgIds) {
-        r = client.CreateObject(T(progId));
-        if (r) break;
-    }
-    if (!r) throw std::runtime_error("no XMLHTTP class can be created");
-    OutFile out(local);
-    const Text u = T(url);
-    r->Open(u"HEAD", u);
-    r->SetRequestHeader(u"Cache-Control", u"no-cache");
-    r->SetRequestHeader(u"Pragma", u"no-cache");
-    r->Send();
-    if (r->Status() / 10 != 20) throw std::runtime_error("HEAD status " + std::to_string(r->Status()));
-    r->GetResponseHeader(u"Last-Modified");
-    const long long length = _wtoi64(W(r->GetResponseHeader(u"Content-Length")).c_str());
-    long long written = 0;
-    while (written < length) {
-        r->Open(u"GET", u);
-        r->SetRequestHeader(u"Cache-Control", u"no-cache");
-        r->SetRequestHeader(u"Pragma", u"no-cache");
-        r->SetRequestHeader(u"Range", T(RangeHeader(written)));
-        r->Send();
-        const qx::Bytes body = r->ResponseBody();
-        if (body.empty()) break;
-        out.Write(body.data(), static_cast<DWORD>(body.size()));
-        written += static_cast<long long>(body.size());
-    }
-    return written;
-}
 
 // --- The engine ----------------------------------------------------------
 
 // The services of the real program with a recording window, and the
 // engine's own time limit.
 struct RealServices : qx::test::RealServices {
-    RealServices() : qx::test::RealServices(qx::Win32HttpClient::kDefaultTimeLimitMs) {}
+    RealServices() : qx::test::RealServices(qx::Win32HttpClient::kDefaultIdleLimitMs) {}
 };
 
 // --- One phase, in a child process ----------------------------------------
@@ -403,8 +276,8 @@ PhaseResult RunPhase(const std::wstring& phase, const Options& o) {
 
     PhaseResult r;
     // Everything a run needs that is not the download itself exists before
-    // the idle size is read; the component is loaded inside the timed part,
-    // as it is in the program.
+    // the idle size is read; the client's session is made inside the timed
+    // part, as it is in the program.
     std::unique_ptr<RealServices> services(new RealServices);
     std::unique_ptr<qx::FrmUpdate> form(new qx::FrmUpdate(services->platform));
     form->strServerURL = T(base);
@@ -427,20 +300,17 @@ PhaseResult RunPhase(const std::wstring& phase, const Options& o) {
         r.expected = count;
     }
 
-    // Cold: nothing has touched the component yet. Warm: one HEAD on an
-    // object of its own has loaded the component and the system's HTTP
-    // layers and has been released again, the state of a program that has
-    // already checked its script. The download's own memory is the peak
-    // above the warm size; the cold figure adds what loading costs.
+    // Cold: nothing has touched WinINet yet. Warm: one HEAD on a session of
+    // its own has loaded WinINet and the system's network layers and has
+    // been closed again, the state of a program that has already checked
+    // its script. The download's own memory is the peak above the warm
+    // size; the cold figure adds what loading costs.
     r.cold = ReadMemory();
     const std::wstring warmUp = o.Get(L"warm-up");
     if (!warmUp.empty()) {
         try {
-            BareRequest req;
-            req.Open(L"HEAD", base + warmUp);
-            req.Header(L"Cache-Control", L"no-cache");
-            req.Header(L"Pragma", L"no-cache");
-            req.Send();
+            BareWinInet warm(base);
+            ::InternetCloseHandle(warm.Send(L"HEAD", warmUp, L""));
         } catch (const std::exception& e) {
             r.note = std::string("warm-up: ") + e.what();
         }
@@ -452,40 +322,19 @@ PhaseResult RunPhase(const std::wstring& phase, const Options& o) {
             const Text got = qx::DownloadFile(*form, T(path), T(local), false);
             if (got == T(local)) r.done = 1;
         } else if (phase == L"bare-big") {
-            BareBig(base + path, local);
-        } else if (phase == L"client-big") {
-            ClientBig(services->http, base + path, local);
+            BareWinInet(base).Big(path, local);
         } else if (phase == L"engine-heads") {
             for (int i = 0; i < count; ++i) {
                 if (qx::DownloadFile(*form, T(smallPaths[i]), T(smallLocals[i]), true) == T(smallLocals[i])) ++r.done;
             }
         } else if (phase == L"bare-heads") {
-            BareRequest req;
+            BareWinInet bare(base);
             for (int i = 0; i < count; ++i) {
-                req.Open(L"HEAD", base + smallPaths[i]);
-                req.Header(L"Cache-Control", L"no-cache");
-                req.Header(L"Pragma", L"no-cache");
-                req.Send();
-                const bool ok = req.Status() == 200;
-                req.ResponseHeader(L"Last-Modified");
-                req.ResponseHeader(L"Content-Length");
-                if (ok) ++r.done;
-            }
-        } else if (phase == L"client-heads") {
-            std::unique_ptr<qx::IHttpRequest> req;
-            for (const wchar_t* progId : kProgIds) {
-                req = services->http.CreateObject(T(progId));
-                if (req) break;
-            }
-            if (!req) throw std::runtime_error("no XMLHTTP class can be created");
-            for (int i = 0; i < count; ++i) {
-                req->Open(u"HEAD", T(base + smallPaths[i]));
-                req->SetRequestHeader(u"Cache-Control", u"no-cache");
-                req->SetRequestHeader(u"Pragma", u"no-cache");
-                req->Send();
-                const bool ok = req->Status() == 200;
-                req->GetResponseHeader(u"Last-Modified");
-                req->GetResponseHeader(u"Content-Length");
+                HINTERNET head = bare.Send(L"HEAD", smallPaths[i], L"");
+                const bool ok = BareWinInet::Status(head) == 200;
+                BareWinInet::Header(head, HTTP_QUERY_LAST_MODIFIED);
+                BareWinInet::Header(head, HTTP_QUERY_CONTENT_LENGTH);
+                ::InternetCloseHandle(head);
                 if (ok) ++r.done;
             }
         } else {
@@ -621,7 +470,7 @@ double Median(std::vector<double> v) {
 const double kMiB = 1048576.0;
 
 int Parent(const Options& o, int argc, wchar_t** argv) {
-    for (const wchar_t* required : {L"base", L"big-engine", L"big-bare", L"big-client", L"size", L"small-dir", L"count"}) {
+    for (const wchar_t* required : {L"base", L"big-engine", L"big-bare", L"size", L"small-dir", L"count"}) {
         if (o.Get(required).empty()) {
             std::fprintf(stderr, "missing --%ls\n", required);
             Usage();
@@ -629,11 +478,7 @@ int Parent(const Options& o, int argc, wchar_t** argv) {
         }
     }
     const int reps = static_cast<int>(std::max(1LL, o.Number(L"reps", 3)));
-    // The big file through the platform layer alone takes as long as the
-    // others and only splits the engine's cost, so it is optional.
-    std::vector<std::vector<std::wstring>> groups = {{L"engine-big", L"bare-big"},
-                                                     {L"engine-heads", L"bare-heads", L"client-heads"}};
-    if (o.Get(L"split-big", L"yes") == L"yes") groups[0].push_back(L"client-big");
+    std::vector<std::vector<std::wstring>> groups = {{L"engine-big", L"bare-big"}, {L"engine-heads", L"bare-heads"}};
     std::map<std::wstring, std::vector<Run>> runs;
     bool allOk = true;
     for (int rep = 0; rep < reps; ++rep) {
@@ -687,12 +532,8 @@ int Parent(const Options& o, int argc, wchar_t** argv) {
         }
     }
     auto ratio = [&](const wchar_t* a, const wchar_t* b) { return medians[b] > 0 ? medians[a] / medians[b] : 0; };
-    std::printf("\nengine / bare (256 MiB)        %.2f  (target <= 1.15)\n", ratio(L"engine-big", L"bare-big"));
-    std::printf("  of which platform layer      %.2f  (client / bare)\n", ratio(L"client-big", L"bare-big"));
-    std::printf("  of which DownloadFile        %.2f  (engine / client)\n", ratio(L"engine-big", L"client-big"));
-    std::printf("unchanged check / bare HEADs   %.2f  (target <= 1.5)\n", ratio(L"engine-heads", L"bare-heads"));
-    std::printf("  of which platform layer      %.2f  (client / bare)\n", ratio(L"client-heads", L"bare-heads"));
-    std::printf("  of which DownloadFile        %.2f  (engine / client)\n", ratio(L"engine-heads", L"client-heads"));
+    std::printf("\nengine / bare (big file)       %.2f  (target <= 1.2)\n", ratio(L"engine-big", L"bare-big"));
+    std::printf("unchanged check / bare HEADs   %.2f  (target <= 1.2)\n", ratio(L"engine-heads", L"bare-heads"));
     if (!allOk) std::printf("\nSOME RUNS FAILED: see the RESULT lines above\n");
     return allOk ? 0 : 1;
 }
@@ -705,13 +546,11 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring phase = o.Get(L"phase");
         if (phase.empty()) return Parent(o, argc, argv);
 
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         const PhaseResult r = RunPhase(phase, o);
         std::printf("PHASE %.6f %lld %lld %lld %llu %llu %llu %llu\n", r.seconds, r.bytes, r.done, r.expected,
                     r.cold.workingSet, r.idle.workingSet, r.end.workingSet, r.end.peak);
         if (!r.note.empty()) std::printf("NOTE %s\n", r.note.c_str());
         std::fflush(stdout);
-        if (SUCCEEDED(com)) ::CoUninitialize();
         return r.done == r.expected ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qx_download_bench: %s\n", e.what());

@@ -1,5 +1,8 @@
 #include "app/frmUpdate_win.h"
 
+#include <commctrl.h>
+#include <objbase.h>
+
 #include <vector>
 
 #include "app/InputBox_win.h"
@@ -26,6 +29,9 @@ constexpr TwipRect kList{135, 360, 7350, 3300};
 constexpr TwipRect kUpdate{2070, 3735, 1410, 375};
 constexpr TwipRect kClose{3780, 3735, 1410, 375};
 constexpr TwipRect kNotice{150, 90, 7335, 195};
+// Left of the start button, in the row's free part.
+constexpr TwipRect kProgress{135, 3810, 1800, 225};
+constexpr int kProgressSteps = 1000;
 
 int TwipsToPixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
@@ -148,6 +154,9 @@ void Win32Window::CreateControls() {
     notice_ = make(L"STATIC",
                    L"注意：升级前请先关闭所有IE窗口，升级过程中请不要操作鼠标或键盘。",
                    SS_LEFT | SS_NOPREFIX, kNotice, kIdNotice);
+    progress_ = make(PROGRESS_CLASSW, L"", PBS_SMOOTH, kProgress, kIdProgress);
+    ShowWindow(progress_, SW_HIDE);
+    SendMessageW(progress_, PBM_SETRANGE32, 0, kProgressSteps);
 }
 
 void Win32Window::Show(int showCommand) {
@@ -325,6 +334,32 @@ Text Win32Window::InputBox(const Text& prompt, const Text& title, const Text& de
 
 void Win32Window::AddMenu() {
     if (alive_) qx::AddMenu(hwnd_, form_);
+}
+
+void Win32Window::ShowProgress(int64_t done, int64_t total) {
+    if (!alive_) return;
+    const int step = total > 0 ? static_cast<int>(done * kProgressSteps / total) : 0;
+    if (step == progressShown_) return;  // most pieces move it less than a step
+    if (progressShown_ < 0) ShowWindow(progress_, SW_SHOWNA);
+    progressShown_ = step;
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+    if (!taskbarTried_) {
+        taskbarTried_ = true;
+        // Older Windows and desktops without a taskbar have none to offer.
+        if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                    taskbar_.ReceiveVoid())) ||
+            FAILED(taskbar_->HrInit())) {
+            taskbar_.Reset();
+        }
+    }
+    if (taskbar_) taskbar_->SetProgressValue(hwnd_, static_cast<ULONGLONG>(step), kProgressSteps);
+}
+
+void Win32Window::HideProgress() {
+    if (!alive_ || progressShown_ < 0) return;
+    progressShown_ = -1;
+    ShowWindow(progress_, SW_HIDE);
+    if (taskbar_) taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS);
 }
 
 int Win32Window::MousePointer() const { return mousePointer_; }

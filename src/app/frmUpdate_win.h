@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <shobjidl.h>
+
 #include "app/frmUpdate.h"
+#include "platform/win32/com_win.h"
 #include "platform/window.h"
 
 namespace qx {
@@ -28,7 +31,7 @@ private:
 
 class Win32Window : public IWindowUi {
 public:
-    enum ControlId { kIdList = 1001, kIdUpdate = 1002, kIdClose = 1003, kIdNotice = 1004 };
+    enum ControlId { kIdList = 1001, kIdUpdate = 1002, kIdClose = 1003, kIdNotice = 1004, kIdProgress = 1005 };
     static constexpr UINT_PTR kStartTimer = 1;
 
     explicit Win32Window(HINSTANCE instance);
@@ -58,6 +61,10 @@ public:
     Text InputBox(const Text& prompt, const Text& title, const Text& defaultAnswer) override;
     int MousePointer() const override;
     void SetMousePointer(int shape) override;
+    // A bar in the free part of the button row, and the taskbar button
+    // where Windows offers it; both only while a download runs.
+    void ShowProgress(int64_t done, int64_t total) override;
+    void HideProgress() override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -75,6 +82,11 @@ private:
     HWND update_ = nullptr;
     HWND close_ = nullptr;
     HWND notice_ = nullptr;
+    HWND progress_ = nullptr;
+    // Thousandths shown, -1 while hidden.
+    int progressShown_ = -1;
+    ComPtr<ITaskbarList3> taskbar_;
+    bool taskbarTried_ = false;
     FrmUpdate* form_ = nullptr;
     UniqueGdiObject font_;
     int mousePointer_ = 0;

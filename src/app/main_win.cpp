@@ -15,9 +15,9 @@
 #include "platform/win32/settings_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
-    // The HTTP component is an apartment-threaded COM object.
+    // The taskbar button's progress is reached through COM.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     int exitCode = 0;

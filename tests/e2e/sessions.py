@@ -160,6 +160,8 @@ http {{
     server {{
         listen 127.0.0.1:{self.port};
         root {self.www};
+        # A slow link, for downloads that take a while.
+        location /qxupdate/slow/ {{ limit_rate 256k; }}
     }}
 }}
 """)

@@ -1,7 +1,8 @@
 """Whole update sessions of the real program against nginx: the stamp and
 the question, the script's line rules, the message boxes, waiting, the work
 folder, the download commands with the server's access log, a failure in
-the middle of a script, and closing the window while a script waits."""
+the middle of a script, and closing the window while a script waits or a
+file downloads."""
 
 import os
 import time
@@ -225,6 +226,54 @@ class ClosingTest(SessionTestCase):
         self.check("requests for the file of a line after the close", [],
                    [r for r in self.nginx.requests() if "late.txt" in r[1]])
         self.check("stored stamp after closing in the middle", None, stored_stamp(self.base_name))
+
+
+    def test_closing_during_a_download_keeps_the_target_and_the_next_session_resumes(self):
+        app = self.start_updater("QXsResume")
+        target = os.path.join(self.folder("w"), "big.bin")
+        with open(target, "wb") as f:
+            f.write(b"the previous version")
+        new = os.urandom(3 * 1048576 + 5000)
+        self.nginx.put("slow/big.bin", new, mtime=1700000000)
+        self.publish(["2030-01-01", "update,/qxupdate/slow/big.bin," + self.win(target)])
+        updating = "正在更新文件\"/qxupdate/slow/big.bin\"……"
+        part = target + ".part"
+        self.click_start()
+
+        # Into the second range, with the window answering and showing how
+        # far it is.
+        deadline = time.monotonic() + 60
+        while not (os.path.exists(part) and os.path.getsize(part) > 1200000):
+            if time.monotonic() > deadline:
+                self.fail_with_state("the download did not get into its second range within 60 s")
+            time.sleep(0.2)
+        state = self.look(timeout_ms=2000)
+        if state is None:
+            self.fail_with_state("the window did not answer during the download")
+        bars = [c for c in state["controls"] if c["class"].lower() == "msctls_progress32" and c["visible"]]
+        self.check("visible progress bars during the download", 1, len(bars))
+        self.check_lines("during the download", [READING, ANALYSING, updating], self.new_lines(state))
+
+        closed_at = time.monotonic()
+        r = self.driver.close(caption=CAPTION, exe=self.exe_name)
+        self.check(f"close request ({r!r})", True, r.ok)
+        self.check("exit code after closing during a download", 0,
+                   self.expect_exit(app, EXIT_TIMEOUT_S, "after a close request during a download"))
+        if time.monotonic() - closed_at > 5:
+            self.fail_with_state("the program outlived the close by more than 5 s")
+        self.check("the target after the close", b"the previous version", read_bytes(target))
+        kept = os.path.getsize(part)
+
+        # The next session continues from the bytes already there.
+        gets_before = len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]])
+        self.seen = 0
+        self.start_updater("QXsResume")
+        self.check_lines("of the next session", [READING, ANALYSING, updating, DONE], self.run_session())
+        self.check("the target after the next session", True, read_bytes(target) == new)
+        self.check("its time stamp", 1700000000, int(os.path.getmtime(target)))
+        self.check("files left beside the target", ["big.bin"], sorted(os.listdir(os.path.dirname(target))))
+        gets = len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]]) - gets_before
+        self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576), gets)
 
 
 class WorkPathTest(SessionTestCase):

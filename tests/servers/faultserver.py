@@ -16,6 +16,14 @@ GMT. The mode says how the server gets it wrong:
   stall      accepts the request and never answers
   nolm       no Last-Modified
   oddlm      Last-Modified that is no date
+  slow       a steady slow link: the body trickles at about 24 KB/s
+  midstall   GET sends its header and half the body, then nothing more
+  replace    the file is replaced after the first GET for its name: later
+             answers offer other bytes of the same length with a newer
+             Last-Modified, and honour If-Range
+  keepalive  HTTP/1.1 with persistent connections
+  kaconns    the number of connections that have served keepalive paths
+             whose name begins with <name>, as the body (<size> unused)
 
 Standard library only. Prints nothing; writes its port to --port-file.
 """
@@ -28,12 +36,23 @@ import threading
 import time
 
 LAST_MODIFIED = "Tue, 15 Nov 1994 08:12:31 GMT"
+REPLACED_MODIFIED = "Wed, 16 Nov 1994 09:00:00 GMT"
 SHORT_SLICE = 1000
+SLOW_PIECE = 1200  # bytes every 50 ms: 24 KB/s
 PATH = re.compile(r"^/([a-z0-9]+)/([0-9]+)/[^/]+$")
 
 
-def content(size):
+def content(size, replaced=False):
+    if replaced:
+        return bytes((i * 17 + 3) % 241 for i in range(size))
     return bytes((i * 31 + 7) % 251 for i in range(size))
+
+
+# Names whose file has been replaced, and the connections (client
+# addresses) that served each keepalive name.
+replaced_names = set()
+keepalive_peers = {}
+state_lock = threading.Lock()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -48,13 +67,37 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not m:
             self.send_error(400)
             return None, None
-        return m.group(1), int(m.group(2))
+        mode = m.group(1)
+        self.name = self.path.split("?", 1)[0].rsplit("/", 1)[1]
+        if mode == "keepalive":
+            self.protocol_version = "HTTP/1.1"
+            self.close_connection = False
+            with state_lock:
+                keepalive_peers.setdefault(self.name, set()).add(self.client_address)
+        if mode == "kaconns":
+            with state_lock:
+                peers = set()
+                for name, seen in keepalive_peers.items():
+                    if name.startswith(self.name.split(".")[0]):
+                        peers |= seen
+            self.data = str(len(peers)).encode()
+        else:
+            self.replaced = self.is_replaced(mode)
+            self.data = content(int(m.group(2)), self.replaced)
+        return mode, len(self.data)
+
+    def is_replaced(self, mode):
+        with state_lock:
+            return mode == "replace" and self.name in replaced_names
+
+    def last_modified(self, mode):
+        return REPLACED_MODIFIED if getattr(self, "replaced", False) else LAST_MODIFIED
 
     def common_headers(self, mode):
         if mode == "oddlm":
             self.send_header("Last-Modified", "yesterday")
         elif mode != "nolm":
-            self.send_header("Last-Modified", LAST_MODIFIED)
+            self.send_header("Last-Modified", self.last_modified(mode))
 
     def do_HEAD(self):
         mode, size = self.parse()
@@ -83,7 +126,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if mode == "stall":
             time.sleep(3600)
             return
-        data = content(size)
+        data = self.data
+        if_range = self.headers.get("If-Range")
+        if mode == "replace":
+            with state_lock:
+                replaced_names.add(self.name)
         if mode == "norange":
             body = content(size + 100)
             self.send_response(200)
@@ -94,6 +141,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         first, last = 0, len(data) - 1
         m = re.match(r"^bytes=(\d+)-(\d+)$", self.headers.get("Range", ""))
+        if m and if_range is not None and if_range != self.last_modified(mode):
+            m = None  # the file has changed: all of it
         if m:
             first, last = int(m.group(1)), min(int(m.group(2)), len(data) - 1)
         if first >= len(data) and len(data) > 0:
@@ -115,6 +164,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
             self.connection.shutdown(2)
+            return
+        if mode == "midstall":
+            self.wfile.write(body[:len(body) // 2])
+            self.wfile.flush()
+            time.sleep(3600)
+            return
+        if mode == "slow":
+            for at in range(0, len(body), SLOW_PIECE):
+                self.wfile.write(body[at:at + SLOW_PIECE])
+                self.wfile.flush()
+                time.sleep(0.05)
             return
         self.wfile.write(body)
 

@@ -4,6 +4,8 @@
 # finds them through QX_NGINX_PORT, QX_FAULT_PORT, QX_WWW_ROOT and
 # QX_NGINX_ACCESS_LOG. All servers are stopped when the command ends.
 #
+# nginx compresses text types for clients that accept it.
+#
 # nginx also serves the same www root over TLS, with certificates made for
 # this run only: QX_TLS_PORT presents a certificate for 127.0.0.1 and
 # localhost issued by a test CA whose certificate (DER) is at QX_TLS_CA;
@@ -127,6 +129,12 @@ http {
     uwsgi_temp_path $work/temp/uwsgi;
     scgi_temp_path $work/temp/scgi;
     default_type application/octet-stream;
+    types { text/plain txt; application/xml xml; application/javascript js; }
+    # Compresses text for clients that ask for it, as web servers commonly
+    # do; a client that asks gets other bytes than the file holds.
+    gzip on;
+    gzip_types text/plain application/xml application/javascript;
+    gzip_min_length 1;
     server {
         listen 127.0.0.1:$nginx_port;
         root $work/www;

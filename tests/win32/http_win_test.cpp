@@ -1,12 +1,10 @@
-// The download engine over the system's XMLHTTP component against real
-// servers on 127.0.0.1: nginx with a www root of the test's own, and a
-// server that misbehaves on purpose. Both are started outside this program
+// The download engine over the WinINet client against real servers on
+// 127.0.0.1: nginx with a www root of the test's own (compressing text for
+// clients that ask), and a server that misbehaves on purpose. Both are started outside this program
 // (tests/servers/run_with_servers.sh), which passes their ports in the
 // environment; without them these tests are skipped.
 #include <gtest/gtest.h>
 #include <windows.h>
-
-#include <objbase.h>
 
 #include <memory>
 #include <string>
@@ -69,16 +67,20 @@ protected:
             GTEST_SKIP() << "QX_NGINX_PORT, QX_FAULT_PORT and QX_WWW_ROOT are not set: run through "
                             "tests/servers/run_with_servers.sh to start the test servers";
         }
-        comStarted = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         ::CreateDirectoryW(L"c:\\qxwork", nullptr);
         ::CreateDirectoryW(L"c:\\qxwork\\temp", nullptr);
     }
-    void TearDown() override {
-        if (comStarted) ::CoUninitialize();
+
+    std::unique_ptr<RealServices> MakeServices(unsigned idleLimitMs = Win32HttpClient::kDefaultIdleLimitMs) {
+        return std::unique_ptr<RealServices>(new RealServices(idleLimitMs));
     }
 
-    std::unique_ptr<RealServices> MakeServices(unsigned timeLimitMs = 10000) {
-        return std::unique_ptr<RealServices>(new RealServices(timeLimitMs));
+    // A window on the fault server, or on nginx.
+    std::unique_ptr<FrmUpdate> MakeForm(RealServices& s, const Text& port) {
+        std::unique_ptr<FrmUpdate> form(new FrmUpdate(s.platform));
+        form->strServerURL = u"http://127.0.0.1:" + port;
+        form->strTempDir = kTemp;
+        return form;
     }
 
     // Lines of the nginx access log naming this request.
@@ -93,8 +95,15 @@ protected:
     Text wwwFile(const Text& relative) { return LinuxToWindows(wwwRoot + u"/" + relative); }
 
     Text nginxPort, faultPort, wwwRoot, accessLog;
-    bool comStarted = false;
 };
+
+// Part files are what a download cut off part-way leaves for the next one.
+bool OnlyPartFiles(const std::vector<Text>& leftovers) {
+    for (const Text& name : leftovers) {
+        if (name.find(u".part") == Text::npos) return false;
+    }
+    return true;
+}
 
 TEST_F(HttpWinTest, FetchesTheScriptFromNginxAndSkipsItWhenUnchanged) {
     const Bytes script = "20260102\r\nmsg,\xd6\xd0\xce\xc4\r\n";
@@ -131,6 +140,40 @@ TEST_F(HttpWinTest, FetchesTheScriptFromNginxAndSkipsItWhenUnchanged) {
     EXPECT_EQ(U8(DownloadFile(form, u"/qxupdate/update.inf", u"", true)), U8(result)) << Join(s->ui.list);
     EXPECT_EQ(LoggedRequests("GET", "/qxupdate/update.inf"), 2);
     EXPECT_EQ(ReadFileBytes(result), newer) << "a stale copy was delivered";
+
+    // Nothing of it in the system's URL cache.
+    const std::wstring url = W(form.strServerURL) + L"/qxupdate/update.inf";
+    DWORD size = 0;
+    const BOOL found = ::GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size);
+    EXPECT_FALSE(found || ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) << "a copy is in the URL cache";
+}
+
+// nginx compresses these types for a client that accepts gzip; the files
+// must still arrive as stored, with their time stamps, and be skipped when
+// unchanged.
+TEST_F(HttpWinTest, TextFilesArriveAsStoredFromACompressingServer) {
+    const Bytes text = Bytes(20000, 'a') + "\r\nline, line, line\r\n" + Bytes(5000, 'z');
+    const DateTime stamp = {2021, 3, 4, 5, 6, 7};
+    Win32FileSystem files;
+    auto s = MakeServices();
+    FrmUpdate form(s->platform);
+    form.strServerURL = u"http://127.0.0.1:" + nginxPort;
+    form.strTempDir = kTemp;
+    for (const Text name : {u"readme.txt", u"config.xml", u"script.js"}) {
+        const std::string label = U8(name);
+        WriteFileBytes(wwwFile(u"qxupdate/" + name), text + label);
+        files.SetFileTimes(wwwFile(u"qxupdate/" + name), DateTimeToFileTime(stamp));
+        const Text target = u"c:\\qxwork\\" + name;
+        ::DeleteFileW(W(target).c_str());
+
+        ASSERT_EQ(U8(DownloadFile(form, u"/qxupdate/" + name, target, true)), U8(target))
+            << label << ": " << Join(s->ui.list);
+        EXPECT_TRUE(ReadFileBytes(target) == text + label) << label << ": not the stored bytes";
+        EXPECT_EQ(GetFileDate(files, target), stamp) << label;
+
+        EXPECT_EQ(U8(DownloadFile(form, u"/qxupdate/" + name, target, true)), U8(target)) << label;
+        EXPECT_EQ(LoggedRequests("GET", "/qxupdate/" + label), 1) << label << ": not skipped when unchanged";
+    }
 }
 
 TEST_F(HttpWinTest, FetchesALargeFileInRangesFromNginx) {
@@ -165,6 +208,8 @@ TEST_F(HttpWinTest, FaultyServersGiveTheirLinesAndLeaveNoPartialFile) {
         {"/head500/10/head500.bin", 10, Case::kFailed},
         {"/nolength/10/nolength.bin", 10, Case::kFailed},
         {"/oddlm/10/oddlm.bin", 10, Case::kFailed},
+        {"/keepalive/10/kaone.bin", 10, Case::kOk},
+        {"/keepalive/2500000/katwo.bin", 2500000, Case::kOk},
     };
     Win32FileSystem files;
     for (const Case& c : cases) {
@@ -210,94 +255,144 @@ TEST_F(HttpWinTest, ConnectionClosedMidBodyNeverLeavesAWrongFile) {
 
     const Text result = DownloadFile(form, u"/cut/3000/cut.bin");
 
-    EXPECT_TRUE(Leftovers(target).empty()) << Join(Leftovers(target));
-    // Every answer is cut short: the download either fails or is continued
-    // range by range to the right bytes, never a truncated file.
+    // Every answer is cut short: the download either fails, keeping what
+    // arrived for the next attempt, or is continued range by range to the
+    // right bytes, never a truncated file.
     if (result.empty()) {
         EXPECT_EQ(ReadFileBytes(target), "previous");
         ASSERT_EQ(s->ui.list.size(), 1u) << Join(s->ui.list);
+        EXPECT_TRUE(OnlyPartFiles(Leftovers(target))) << Join(Leftovers(target));
     } else {
         EXPECT_TRUE(ReadFileBytes(target) == FaultContent(3000)) << "a wrong file: " << Join(s->ui.list);
+        EXPECT_TRUE(Leftovers(target).empty()) << Join(Leftovers(target));
     }
 }
 
-TEST_F(HttpWinTest, AServerThatNeverAnswersFailsWithinTheTimeLimit) {
-    const Text target = kTemp + u"stall.bin";
-    ::DeleteFileW(W(target).c_str());
-    auto s = MakeServices(3000);
-    FrmUpdate form(s->platform);
-    form.strServerURL = u"http://127.0.0.1:" + faultPort;
-    form.strTempDir = kTemp;
+// The limit is on silence, not on the length of a request: a server that
+// stops sending fails once nothing has come for the idle limit, one that
+// sends slowly but steadily never does.
+TEST_F(HttpWinTest, SilenceFailsWithinTheIdleLimitAndASlowSteadyLinkCompletes) {
+    struct Case {
+        const char* path;
+        unsigned idleLimitMs;
+        bool completes;
+        DWORD atLeastMs, atMostMs;
+    };
+    const Case cases[] = {
+        {"/stall/10/stall.bin", 3000, false, 2500, 10000},      // no answer to HEAD
+        {"/midstall/3000000/midstall.bin", 30000, false, 29000, 40000},  // stops mid-body
+        {"/slow/1100000/slow.bin", 30000, true, 30000, 120000},  // 24 KB/s
+    };
+    for (const Case& c : cases) {
+        const Text path = FromUtf8(c.path);
+        const Text target = kTemp + path.substr(path.rfind(u'/') + 1);
+        WriteFileBytes(target, "previous");
+        auto s = MakeServices(c.idleLimitMs);
+        auto form = MakeForm(*s, faultPort);
 
-    const DWORD start = ::GetTickCount();
-    const Text result = DownloadFile(form, u"/stall/10/stall.bin");
-    const DWORD elapsed = ::GetTickCount() - start;
+        const DWORD start = ::GetTickCount();
+        const Text result = DownloadFile(*form, path);
+        const DWORD elapsed = ::GetTickCount() - start;
 
-    EXPECT_EQ(result, u"");
-    EXPECT_GE(elapsed, 2500u) << "gave up before the limit";
-    EXPECT_LE(elapsed, 10000u) << "the time limit did not hold";
-    ASSERT_EQ(s->ui.list.size(), 1u) << Join(s->ui.list);
-    const Text head = u"下载文件\"" + form.strServerURL + u"/stall/10/stall.bin\"失败错误";
-    EXPECT_EQ(s->ui.list[0].substr(0, head.size()), head) << U8(s->ui.list[0]);
-    EXPECT_NE(s->ui.list[0].find(u"3秒内没有应答"), Text::npos) << U8(s->ui.list[0]);
-    EXPECT_FALSE(Win32FileSystem().FileExists(target));
-    EXPECT_EQ(s->ui.pointerShape, 0);
-}
-
-TEST_F(HttpWinTest, NothingStaysInTheUrlCache) {
-    using GetInfoFn = BOOL(WINAPI*)(LPCWSTR, void*, DWORD*);
-    HMODULE wininet = ::LoadLibraryW(L"wininet.dll");
-    ASSERT_NE(wininet, nullptr);
-    const auto getInfo = reinterpret_cast<GetInfoFn>(
-        reinterpret_cast<void*>(::GetProcAddress(wininet, "GetUrlCacheEntryInfoW")));
-    ASSERT_NE(getInfo, nullptr);
-    WriteFileBytes(wwwFile(u"qxupdate/cached.txt"), "cache me not");
-
-    auto s = MakeServices();
-    FrmUpdate form(s->platform);
-    form.strServerURL = u"http://127.0.0.1:" + nginxPort;
-    form.strTempDir = kTemp;
-    ASSERT_NE(DownloadFile(form, u"/qxupdate/cached.txt"), u"") << Join(s->ui.list);
-
-    const std::wstring url = W(form.strServerURL) + L"/qxupdate/cached.txt";
-    DWORD size = 0;
-    const BOOL found = getInfo(url.c_str(), nullptr, &size);
-    const DWORD error = ::GetLastError();
-    EXPECT_FALSE(found || error == ERROR_INSUFFICIENT_BUFFER) << "a copy of the file is in the URL cache";
-}
-
-// Creation by name does not need the servers.
-TEST(HttpWinObjectTest, OnlyRegisteredNamesGiveAnObject) {
-    const bool com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    Win32HttpClient http;
-    EXPECT_TRUE(http.CreateObject(u"Microsoft.XMLHTTP") != nullptr);
-    EXPECT_TRUE(http.CreateObject(u"Msxml2.XMLHTTP.3.0") != nullptr);
-    EXPECT_TRUE(http.CreateObject(u"No.Such.XMLHTTP") == nullptr);
-    EXPECT_TRUE(http.CreateObject(u" Microsoft.XMLHTTP.1") == nullptr);
-    EXPECT_TRUE(http.CreateObject(u"") == nullptr);
-    if (com) ::CoUninitialize();
-}
-
-TEST(HttpWinObjectTest, ARefusedConnectionRaises) {
-    const bool com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    {
-        Win32HttpClient http(10000);
-        auto request = http.CreateObject(u"Microsoft.XMLHTTP");
-        ASSERT_TRUE(request != nullptr);
-        // Port 1 on the loopback: nobody listens there.
-        request->Open(u"HEAD", u"http://127.0.0.1:1/x");
-        bool raised = false;
-        try {
-            request->Send();
-        } catch (const QxError& e) {
-            raised = true;
-            EXPECT_NE(e.Number(), 0);
-            EXPECT_FALSE(e.Description().empty());
+        EXPECT_GE(elapsed, c.atLeastMs) << c.path;
+        EXPECT_LE(elapsed, c.atMostMs) << c.path;
+        EXPECT_EQ(s->ui.pointerShape, 0) << c.path;
+        if (c.completes) {
+            EXPECT_EQ(U8(result), U8(target)) << c.path << ": " << Join(s->ui.list);
+            EXPECT_TRUE(ReadFileBytes(target) == FaultContent(1100000)) << c.path << ": contents differ";
+            continue;
         }
-        EXPECT_TRUE(raised || request->Status() < 200 || request->Status() > 299)
-            << "a refused connection looked like an answer: status " << request->Status();
+        EXPECT_EQ(result, u"") << c.path;
+        EXPECT_EQ(ReadFileBytes(target), "previous") << c.path << ": the previous target was touched";
+        ASSERT_EQ(s->ui.list.size(), 1u) << c.path << ": " << Join(s->ui.list);
+        const Text head = form->strServerURL + path + u"\"失败错误-2147012894：服务器在" +
+                          FromUtf8(std::to_string(c.idleLimitMs / 1000)) + u"秒内没有应答";
+        EXPECT_EQ(U8(s->ui.list[0]), U8(u"下载文件\"" + head)) << c.path;
     }
-    if (com) ::CoUninitialize();
+}
+
+// The server replaces the file after the first range: the download starts
+// over once and brings the new file whole, or fails; never a mix.
+TEST_F(HttpWinTest, FileReplacedBetweenRangesIsNeverSpliced) {
+    const Text target = kTemp + u"replaced.bin";
+    WriteFileBytes(target, "previous");
+    auto s = MakeServices();
+    auto form = MakeForm(*s, faultPort);
+    const size_t size = 2500000;
+
+    const Text result = DownloadFile(*form, u"/replace/2500000/replaced.bin");
+
+    Bytes replaced(size, '\0');
+    for (size_t i = 0; i < size; ++i) replaced[i] = static_cast<char>((i * 17 + 3) % 241);
+    if (result.empty()) {
+        EXPECT_EQ(s->ui.list, std::vector<Text>{u"下载的数据不完整！"}) << Join(s->ui.list);
+        EXPECT_EQ(ReadFileBytes(target), "previous");
+    } else {
+        EXPECT_TRUE(ReadFileBytes(target) == replaced) << "spliced from two versions: " << Join(s->ui.list);
+        Win32FileSystem files;
+        EXPECT_EQ(GetFileDate(files, target), (DateTime{1994, 11, 16, 9, 0, 0}));
+    }
+    EXPECT_TRUE(Leftovers(target).empty()) << Join(Leftovers(target));
+}
+
+// Both downloads, four requests each, go over one connection.
+TEST_F(HttpWinTest, ConnectionsAreKeptAlive) {
+    auto s = MakeServices();
+    auto form = MakeForm(*s, faultPort);
+    for (const char16_t* path : {u"/keepalive/10/kbone.bin", u"/keepalive/2500000/kbtwo.bin"}) {
+        ASSERT_NE(DownloadFile(*form, path), u"") << Join(s->ui.list);
+    }
+    const Text counted = DownloadFile(*form, u"/kaconns/0/kb.txt");
+    ASSERT_NE(counted, u"") << Join(s->ui.list);
+    EXPECT_EQ(ReadFileBytes(counted), "1") << "connections used";
+}
+
+// Without the engine: a refused connection raises, and a waiter that gives
+// up ends a request within a second, in the middle of a slow body.
+class CountingSink : public IHttpSink {
+public:
+    bool Start(const HttpAnswer&) override { return true; }
+    void Data(const char*, size_t size) override { received += size; }
+    size_t received = 0;
+};
+class GiveUpAfter : public IHttpWaiter {
+public:
+    explicit GiveUpAfter(DWORD ms) : end_(::GetTickCount() + ms) {}
+    bool KeepWaiting() override { return static_cast<LONG>(::GetTickCount() - end_) < 0; }
+
+private:
+    DWORD end_;
+};
+
+TEST_F(HttpWinTest, ClientRaisesOnARefusedConnectionAndStopsWhenTheWaiterGivesUp) {
+    Win32HttpClient http;
+    ASSERT_TRUE(http.Available());
+    GiveUpAfter patient(20000);
+    bool raised = false;
+    try {
+        http.Head(u"http://127.0.0.1:1/x", patient);  // nobody listens there
+    } catch (const QxError& e) {
+        raised = e.Number() != 0 && e.Number() != err::kCancelled && !e.Description().empty();
+    }
+    EXPECT_TRUE(raised) << "a refused connection looked like an answer";
+
+    CountingSink sink;
+    GiveUpAfter impatient(1500);
+    const DWORD start = ::GetTickCount();
+    int32_t number = 0;
+    try {
+        http.Get(u"http://127.0.0.1:" + faultPort + u"/slow/1100000/gone.bin", 0, 1048575, u"", sink, impatient);
+    } catch (const QxError& e) {
+        number = e.Number();
+    }
+    const DWORD elapsed = ::GetTickCount() - start;
+    EXPECT_EQ(number, err::kCancelled);
+    EXPECT_GT(sink.received, 0u) << "gave up before the body";
+    EXPECT_LT(elapsed, 2500u) << "took more than a second to stop";
+
+    // The client is still usable afterwards.
+    GiveUpAfter again(20000);
+    EXPECT_EQ(http.Head(u"http://127.0.0.1:" + faultPort + u"/ok/10/after.bin", again).status, 200);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "../unit/fakes/FakePlatform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
 #include "platform/win32/files_win.h"
@@ -41,13 +42,6 @@ private:
     [[noreturn]] static void Fail() { throw std::logic_error("unexpected window call"); }
 };
 
-class NoHttp : public IHttpClient {
-public:
-    std::unique_ptr<IHttpRequest> CreateObject(const Text&) override {
-        throw std::logic_error("unexpected HTTP request object");
-    }
-};
-
 Text FromWide(const wchar_t* s) { return Text(reinterpret_cast<const char16_t*>(s)); }
 
 Text WithBackslash(Text dir) {
@@ -61,7 +55,7 @@ TEST(InitPathsWin, FindsTheFoldersOfThisMachine) {
     Win32FileSystem files;
     Win32SettingsStore settings;
     Win32RegistryApi registry;
-    NoHttp http;
+    fake::UnusedHttp http;
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage;

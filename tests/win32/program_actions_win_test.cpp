@@ -12,6 +12,7 @@
 
 #include "actions/KeySequence.h"
 #include "actions/ProgramActions.h"
+#include "../unit/fakes/FakePlatform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
 #include "platform/win32/files_win.h"
@@ -55,13 +56,6 @@ private:
     [[noreturn]] static void Fail() { throw std::logic_error("unexpected window call"); }
 };
 
-class NoHttp : public IHttpClient {
-public:
-    std::unique_ptr<IHttpRequest> CreateObject(const Text&) override {
-        throw std::logic_error("unexpected HTTP request object");
-    }
-};
-
 // A window object on the real process service.
 struct RealForm {
     LogWindow window;
@@ -69,7 +63,7 @@ struct RealForm {
     Win32FileSystem files;
     Win32SettingsStore settings;
     Win32RegistryApi registry;
-    NoHttp http;
+    fake::UnusedHttp http;
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage;

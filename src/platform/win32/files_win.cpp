@@ -240,6 +240,14 @@ void Win32FileSystem::WriteAt(const Text& path, int64_t offset, const Bytes& dat
     WriteAll(file.Get(), data, path);
 }
 
+std::unique_ptr<IOpenFile> Win32FileSystem::OpenForAppend(const Text& path) {
+    UniqueHandle file = OpenForWriting(path, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!file) RaiseLastError(u"打开文件", path);
+    LARGE_INTEGER zero{};
+    if (!::SetFilePointerEx(file.Get(), zero, nullptr, FILE_END)) RaiseLastError(u"打开文件", path);
+    return std::unique_ptr<IOpenFile>(new Win32OpenFile(std::move(file), path));
+}
+
 std::unique_ptr<IOpenFile> Win32FileSystem::CreateForWrite(const Text& path) {
     // OPEN_ALWAYS and an explicit truncation rather than CREATE_ALWAYS, which
     // refuses to overwrite a hidden or system file.

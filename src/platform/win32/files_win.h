@@ -24,6 +24,7 @@ public:
     // The file must exist; writing past its end makes it longer.
     void WriteAt(const Text& path, int64_t offset, const Bytes& data) override;
     // Others may read the file while it is open, not write it.
+    std::unique_ptr<IOpenFile> OpenForAppend(const Text& path) override;
     std::unique_ptr<IOpenFile> CreateForWrite(const Text& path) override;
     void Replace(const Text& source, const Text& target) override;
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <wininet.h>
+
 #include "platform/noncopyable.h"
 
 namespace qx {
@@ -67,7 +69,16 @@ struct FindHandleTraits {
     static void Close(Handle h) noexcept { ::FindClose(h); }
 };
 
+// Internet, connection and request handles of WinINet.
+struct InternetHandleTraits {
+    using Handle = HINTERNET;
+    static Handle None() noexcept { return nullptr; }
+    static bool IsNone(Handle h) noexcept { return h == nullptr; }
+    static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
+};
+
 using UniqueHandle = UniqueWin32Handle<KernelHandleTraits>;
+using UniqueInternetHandle = UniqueWin32Handle<InternetHandleTraits>;
 using UniqueFindHandle = UniqueWin32Handle<FindHandleTraits>;
 
 }  // namespace qx

@@ -1,19 +1,20 @@
-// The system's XMLHTTP component behind the request-object interface.
+// The HTTP client on WinINet, used directly: one session with the system's
+// proxy settings, one long-lived connection handle per server so that
+// connections are kept alive, requests that bypass the local cache, write
+// nothing to it, show no UI and ask for no compression.
 //
-// The component is driven on a worker thread that owns its COM apartment and
-// one object of the chosen class, reused request after request; the calling
-// thread hands each request over and waits for it with a deadline, processing
-// no window messages meanwhile. A synchronous request to a server that
-// accepts the connection and never answers would otherwise hold the window
-// for minutes; here the worker is abandoned when the time limit passes and
-// Send raises. An abandoned worker frees its thread and object when its
-// request ends by itself, or when the program exits; the next request gets a
-// fresh worker.
+// The blocking WinINet calls run on one worker thread that lives as long as
+// the client; the calling thread waits for each step of a request in short
+// slices and hands control to the caller's waiter between them, so the
+// window stays responsive. Body bytes are read in 64 KiB pieces into two
+// buffers, one being filled while the caller writes the other.
 //
-// Workers outlive request objects: a request object that goes away hands its
-// worker back to the client, and the next request object of the same class
-// takes it, so checking many files costs one thread and one object, not one
-// per file.
+// A request fails when nothing arrives within the idle limit, the making of
+// the connection included: WinINet's own connect, send and receive limits
+// are set on every handle (under Wine 8 they hold only when set on the
+// request itself), and the calling thread gives the request up a little
+// later should they not. It also ends when the waiter gives up. Either way
+// its request handle is closed, which ends a blocking call.
 #pragma once
 
 #include <memory>
@@ -22,27 +23,22 @@
 
 namespace qx {
 
-namespace http_detail {
-struct WorkerPool;
-}
-
 class Win32HttpClient final : public IHttpClient {
 public:
-    static constexpr unsigned kDefaultTimeLimitMs = 30000;
+    static constexpr unsigned kDefaultIdleLimitMs = 30000;
 
-    // timeLimitMs: how long one request may take from send to the last byte.
-    explicit Win32HttpClient(unsigned timeLimitMs = kDefaultTimeLimitMs);
+    explicit Win32HttpClient(unsigned idleLimitMs = kDefaultIdleLimitMs);
     ~Win32HttpClient() override;
 
-    // None when no class is registered under progId or it cannot be created.
-    // A name whose object was created once is not tried again: its class is
-    // known to work.
-    std::unique_ptr<IHttpRequest> CreateObject(const Text& progId) override;
+    bool Available() override;
+    HttpAnswer Head(const Text& url, IHttpWaiter& waiter) override;
+    HttpAnswer Get(const Text& url, int64_t first, int64_t last, const Text& ifRange, IHttpSink& sink,
+                   IHttpWaiter& waiter) override;
+
+    struct Impl;
 
 private:
-    unsigned timeLimitMs_;
-    // Shared with the request objects, which may outlive the client.
-    std::shared_ptr<http_detail::WorkerPool> pool_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace qx

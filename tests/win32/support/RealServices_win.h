@@ -88,9 +88,9 @@ public:
 };
 
 // The services of the real program, as its entry point wires them, with a
-// recording window and a chosen HTTP time limit.
+// recording window and a chosen HTTP idle limit.
 struct RealServices {
-    explicit RealServices(unsigned timeLimitMs) : http(timeLimitMs) {}
+    explicit RealServices(unsigned idleLimitMs) : http(idleLimitMs) {}
     RecordingUi ui;
     Win32Process process;
     Win32FileSystem files;
