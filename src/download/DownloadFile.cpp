@@ -101,10 +101,7 @@ public:
         }
         return 0;
     }
-    void Write(const char* data, size_t size) {
-        buffer_.assign(data, size);
-        file_->Write(buffer_);
-    }
+    void Write(const Bytes& data) { file_->Write(data); }
     int64_t Length() const { return file_->Length(); }
 
     // Never raises: it runs while another failure is being handled.
@@ -160,7 +157,6 @@ private:
     Text recordPath_;
     std::unique_ptr<IOpenFile> file_;
     bool resumable_ = false;
-    Bytes buffer_;
 };
 
 // Takes one range's body into the part file, unless the answer shows that
@@ -186,9 +182,9 @@ public:
         changed_ = !sameFile || answer.status == 200 || (slice && !rightSlice);
         return sameFile && rightSlice;
     }
-    void Data(const char* data, size_t size) override {
-        part_.Write(data, size);
-        received_ += static_cast<int64_t>(size);
+    void Data(const Bytes& piece) override {
+        part_.Write(piece);
+        received_ += static_cast<int64_t>(piece.size());
         ui_.ShowProgress(first_ + received_, length_);
     }
 

@@ -30,7 +30,7 @@ public:
     // not wanted, and the request ends without reading it.
     virtual bool Start(const HttpAnswer& answer) = 0;
     // The next piece of the body; raising ends the request.
-    virtual void Data(const char* data, size_t size) = 0;
+    virtual void Data(const Bytes& piece) = 0;
 };
 
 // What a request does while it waits for the network. Called on the

@@ -5,6 +5,7 @@ the middle of a script, and closing the window while a script waits or a
 file downloads."""
 
 import os
+import pathlib
 import time
 import unittest
 
@@ -231,8 +232,7 @@ class ClosingTest(SessionTestCase):
     def test_closing_during_a_download_keeps_the_target_and_the_next_session_resumes(self):
         app = self.start_updater("QXsResume")
         target = os.path.join(self.folder("w"), "big.bin")
-        with open(target, "wb") as f:
-            f.write(b"the previous version")
+        pathlib.Path(target).write_bytes(b"the previous version")
         new = os.urandom(3 * 1048576 + 5000)
         self.nginx.put("slow/big.bin", new, mtime=1700000000)
         self.publish(["2030-01-01", "update,/qxupdate/slow/big.bin," + self.win(target)])
@@ -265,15 +265,17 @@ class ClosingTest(SessionTestCase):
         kept = os.path.getsize(part)
 
         # The next session continues from the bytes already there.
-        gets_before = len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]])
+        def gets():
+            return len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]])
+        gets_before = gets()
         self.seen = 0
         self.start_updater("QXsResume")
         self.check_lines("of the next session", [READING, ANALYSING, updating, DONE], self.run_session())
         self.check("the target after the next session", True, read_bytes(target) == new)
         self.check("its time stamp", 1700000000, int(os.path.getmtime(target)))
         self.check("files left beside the target", ["big.bin"], sorted(os.listdir(os.path.dirname(target))))
-        gets = len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]]) - gets_before
-        self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576), gets)
+        self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576),
+                   gets() - gets_before)
 
 
 class WorkPathTest(SessionTestCase):

@@ -12,7 +12,6 @@ GMT. The mode says how the server gets it wrong:
   nolength   HEAD without Content-Length
   biglength  HEAD announces 1000 bytes more than there are
   short      each range answered with at most 1000 bytes
-  cut        GET announces the whole range, sends half and hangs up
   stall      accepts the request and never answers
   nolm       no Last-Modified
   oddlm      Last-Modified that is no date
@@ -74,24 +73,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = False
             with state_lock:
                 keepalive_peers.setdefault(self.name, set()).add(self.client_address)
-        if mode == "kaconns":
-            with state_lock:
-                peers = set()
-                for name, seen in keepalive_peers.items():
-                    if name.startswith(self.name.split(".")[0]):
-                        peers |= seen
-            self.data = str(len(peers)).encode()
-        else:
-            self.replaced = self.is_replaced(mode)
-            self.data = content(int(m.group(2)), self.replaced)
+        with state_lock:
+            self.replaced = mode == "replace" and self.name in replaced_names
+            prefix = self.name.split(".")[0]
+            peers = set().union(*(seen for name, seen in keepalive_peers.items() if name.startswith(prefix)))
+        self.data = str(len(peers)).encode() if mode == "kaconns" else content(int(m.group(2)), self.replaced)
         return mode, len(self.data)
 
-    def is_replaced(self, mode):
-        with state_lock:
-            return mode == "replace" and self.name in replaced_names
-
     def last_modified(self, mode):
-        return REPLACED_MODIFIED if getattr(self, "replaced", False) else LAST_MODIFIED
+        return REPLACED_MODIFIED if self.replaced else LAST_MODIFIED
 
     def common_headers(self, mode):
         if mode == "oddlm":
@@ -160,11 +150,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", "bytes %d-%d/%d" % (first, first + len(body) - 1, len(data)))
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if mode == "cut":
-            self.wfile.write(body[:len(body) // 2])
-            self.wfile.flush()
-            self.connection.shutdown(2)
-            return
         if mode == "midstall":
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()

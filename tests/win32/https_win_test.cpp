@@ -46,9 +46,12 @@ namespace qx {
 namespace {
 
 using test::Env;
+using test::Join;
 using test::Leftovers;
 using test::LinuxToWindows;
+using test::ReadFileBytes;
 using test::T;
+using test::U8;
 using test::W;
 using test::WriteFileBytes;
 
@@ -60,18 +63,11 @@ struct RealServices : test::RealServices {
 const Text kTemp = u"c:\\qxwork\\temp\\";
 const Text kTarget = u"c:\\qxwork\\tls\\";
 
-std::string U8(const Text& t) { return ToUtf8(t); }
 Text Num(long long n) { return FromUtf8(std::to_string(n)); }
 
-Bytes ReadFileBytes(const Text& path) { return Win32FileSystem().ReadAll(path); }
 
 bool Exists(const Text& path) { return ::GetFileAttributesW(W(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string Join(const std::vector<Text>& lines) {
-    std::string out;
-    for (const Text& t : lines) out += (out.empty() ? "[" : ", [") + U8(t) + "]";
-    return out.empty() ? "(none)" : out;
-}
 
 // Bytes that no text conversion leaves alone: every value, CR and LF apart.
 Bytes Pattern(size_t size) {

@@ -15,8 +15,14 @@ namespace qx {
 
 namespace {
 
-// One InternetReadFile call, and the size of each of the two body buffers.
-constexpr DWORD kPiece = 65536;
+// One InternetReadFile call; each of the two body buffers takes up to four,
+// so that the calling thread is woken once per 256 KiB on a fast link.
+constexpr DWORD kRead = 65536;
+constexpr DWORD kPiece = 4 * kRead;
+// The worker's stack: WinINet and TLS need far less.
+constexpr unsigned kStackBytes = 256 * 1024;
+// A piece that took this long marks a slow link.
+constexpr DWORD kSlowPieceMs = 200;
 // How often the waiter is asked while a request waits.
 constexpr DWORD kSliceMs = 10;
 // How long a request that was given up may take to let go of the worker.
@@ -127,8 +133,8 @@ struct Worker {
     // the request at the step it comes with.
     DWORD error = 0;
     HttpAnswer answer;
-    char buffer[2][kPiece];
-    DWORD length[2] = {0, 0};
+    bool trickle = false;
+    Bytes buffer[2];
 
     void Release() {
         if (::InterlockedDecrement(&references) == 0) delete this;
@@ -140,6 +146,7 @@ struct Worker {
 
     void Run() {
         error = 0;
+        if (head) trickle = false;
         const wchar_t* accept[] = {L"*/*", nullptr};
         HINTERNET h = ::HttpOpenRequestW(connection, head ? L"HEAD" : L"GET", path.c_str(), nullptr, nullptr, accept,
                                          flags, 0);
@@ -164,32 +171,49 @@ struct Worker {
                                     QueryText(h, HTTP_QUERY_LAST_MODIFIED), QueryText(h, HTTP_QUERY_CONTENT_RANGE)};
             }
         }
+        // The last step is told only once the request is closed, so that
+        // the caller need not wait for the worker a second time.
+        if (error != 0 || head) return Done();
         ::ReleaseSemaphore(ready.Get(), 1, nullptr);
-        if (error == 0 && !head) {
-            for (int slot = 0;; slot ^= 1) {
-                ::WaitForSingleObject(free.Get(), INFINITE);
-                if (::InterlockedCompareExchange(&abort, 0, 0) != 0) break;
-                // A read waits until its buffer is full; asking what has
-                // arrived first makes each piece end with the bytes at hand,
-                // so that a slow but steady link shows steady progress.
-                DWORD n = 0;
-                DWORD available = 0;
-                if (!::InternetQueryDataAvailable(h, &available, 0, 0)) {
-                    error = ::GetLastError();
-                    if (error == 0) error = ERROR_INTERNET_CONNECTION_ABORTED;
-                } else if (!::InternetReadFile(h, buffer[slot], available != 0 && available < kPiece ? available : kPiece,
-                                               &n)) {
+        // A read waits until its buffer is full. On a fast link that is at
+        // once; on a slow one it could outlast the idle limit while bytes
+        // keep coming, so once a piece has been slow each piece is what has
+        // arrived, asked for first, until the next file.
+        for (int slot = 0;; slot ^= 1) {
+            ::WaitForSingleObject(free.Get(), INFINITE);
+            if (::InterlockedCompareExchange(&abort, 0, 0) != 0) break;
+            const DWORD start = ::GetTickCount();
+            Bytes& piece = buffer[slot];
+            piece.resize(kPiece);
+            DWORD n = 0;
+            while (n < kPiece) {
+                DWORD want = kRead;
+                DWORD got = 0;
+                if ((trickle && !::InternetQueryDataAvailable(h, &want, 0, 0)) ||
+                    !::InternetReadFile(h, &piece[n], want != 0 && want < kRead ? want : kRead, &got)) {
                     error = ::GetLastError();
                     if (error == 0) error = ERROR_INTERNET_CONNECTION_ABORTED;
                     n = 0;
+                    break;
                 }
-                length[slot] = n;
-                ::ReleaseSemaphore(ready.Get(), 1, nullptr);
-                if (n == 0) break;
+                n += got;
+                if (got == 0 || trickle) break;
+                if (::GetTickCount() - start >= kSlowPieceMs) trickle = true;
             }
+            if (::GetTickCount() - start >= kSlowPieceMs) trickle = true;
+            // Shrinking keeps the capacity: the buffer is allocated once.
+            piece.resize(n);
+            if (n == 0) return Done();
+            ::ReleaseSemaphore(ready.Get(), 1, nullptr);
         }
         CloseRequest();
         ::SetEvent(idle.Get());
+    }
+
+    void Done() {
+        CloseRequest();
+        ::SetEvent(idle.Get());
+        ::ReleaseSemaphore(ready.Get(), 1, nullptr);
     }
 
     static unsigned __stdcall Main(void* parameter) {
@@ -229,7 +253,8 @@ struct Win32HttpClient::Impl {
         w->free.Reset(::CreateSemaphoreW(nullptr, 0, 16, nullptr));
         w->idle.Reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
         if (!w->wake || !w->ready || !w->free || !w->idle) Raise(::GetLastError(), idleLimitMs);
-        w->thread.Reset(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &Worker::Main, w.get(), 0, nullptr)));
+        w->thread.Reset(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, kStackBytes, &Worker::Main, w.get(),
+                                                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)));
         if (!w->thread) Raise(ERROR_NOT_ENOUGH_MEMORY, idleLimitMs);
         worker = w.release();
         return *worker;
@@ -270,9 +295,12 @@ struct Win32HttpClient::Impl {
         HINTERNET connection = Connection(host, parts.nPort, secure);
         Worker& w = Take();
         // Whatever a request given up left in the counts goes now.
-        while (::WaitForSingleObject(w.ready.Get(), 0) == WAIT_OBJECT_0) {
-        }
-        while (::WaitForSingleObject(w.free.Get(), 0) == WAIT_OBJECT_0) {
+        if (givenUp) {
+            while (::WaitForSingleObject(w.ready.Get(), 0) == WAIT_OBJECT_0) {
+            }
+            while (::WaitForSingleObject(w.free.Get(), 0) == WAIT_OBJECT_0) {
+            }
+            givenUp = false;
         }
         w.abort = 0;
         w.connection = connection;
@@ -295,7 +323,11 @@ struct Win32HttpClient::Impl {
     }
 
     // Waits for the worker's next step, asking the waiter every slice.
-    void Next(Worker& w, IHttpWaiter& waiter) {
+    // A body piece may take longer than the idle limit on a slow link
+    // without the link being idle (WinINet's own limit watches that), so
+    // the backstop for pieces is further off.
+    void Next(Worker& w, IHttpWaiter& waiter, bool piece = false) {
+        const DWORD backstop = piece ? 2 * idleLimitMs : idleLimitMs + kBackstopMs;
         for (;;) {
             const DWORD now = ::GetTickCount();
             if (now - lastAsked >= kSliceMs) {
@@ -312,7 +344,7 @@ struct Win32HttpClient::Impl {
                     throw QxError(err::kCancelled, u"下载已取消");
                 }
             }
-            if (now - lastActivity >= idleLimitMs + kBackstopMs) {
+            if (now - lastActivity >= backstop) {
                 GiveUp(w);
                 Raise(ERROR_INTERNET_TIMEOUT, idleLimitMs);
             }
@@ -328,6 +360,7 @@ struct Win32HttpClient::Impl {
     // Ends the request in hand: closing its handle ends a blocking call.
     // A worker that does not come back in time is left to end on its own.
     void GiveUp(Worker& w) {
+        givenUp = true;
         ::InterlockedExchange(&w.abort, 1);
         w.CloseRequest();
         ::ReleaseSemaphore(w.free.Get(), 1, nullptr);
@@ -374,6 +407,7 @@ struct Win32HttpClient::Impl {
     DWORD lastActivity = 0;
     DWORD lastAsked = 0;
     DWORD silence = 0;  // before the worker's last step
+    bool givenUp = false;
 };
 
 Win32HttpClient::Win32HttpClient(unsigned idleLimitMs) : impl_(new Impl(idleLimitMs)) {}
@@ -383,10 +417,8 @@ Win32HttpClient::~Win32HttpClient() = default;
 bool Win32HttpClient::Available() { return impl_->session || impl_->Open(); }
 
 HttpAnswer Win32HttpClient::Head(const Text& url, IHttpWaiter& waiter) {
-    Worker& w = impl_->Start(url, true, std::wstring(), waiter);
-    const HttpAnswer answer = w.answer;
-    impl_->Finish(w);
-    return answer;
+    // The worker is idle again once it has answered.
+    return impl_->Start(url, true, std::wstring(), waiter).answer;
 }
 
 HttpAnswer Win32HttpClient::Get(const Text& url, int64_t first, int64_t last, const Text& ifRange, IHttpSink& sink,
@@ -409,19 +441,20 @@ HttpAnswer Win32HttpClient::Get(const Text& url, int64_t first, int64_t last, co
     }
     ::ReleaseSemaphore(w.free.Get(), 2, nullptr);
     for (int slot = 0;; slot ^= 1) {
-        impl.Next(w, waiter);
-        if (w.length[slot] == 0) break;
+        impl.Next(w, waiter, true);
+        if (w.buffer[slot].empty()) break;
         try {
-            sink.Data(w.buffer[slot], w.length[slot]);
+            sink.Data(w.buffer[slot]);
         } catch (...) {
             impl.GiveUp(w);
             throw;
         }
         ::ReleaseSemaphore(w.free.Get(), 1, nullptr);
     }
-    const DWORD error = w.error;
-    impl.Finish(w);
-    if (error != 0) impl.RaiseFailure(error);
+    // The worker asked for a buffer once more than it filled: the count
+    // it did not use goes back, so the next request starts with two.
+    ::WaitForSingleObject(w.free.Get(), 0);
+    if (w.error != 0) impl.RaiseFailure(w.error);
     return answer;
 }
 

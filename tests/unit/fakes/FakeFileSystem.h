@@ -122,11 +122,8 @@ public:
     }
 
     std::unique_ptr<IOpenFile> OpenForAppend(const Text& path) override {
-        Entry e = ExistingFile(path, u"打开文件");
-        if ((e.attributes & attr::kReadOnly) != 0) {
-            throw Failure(err::kPathFileAccess, u"打开文件", path, u"拒绝访问。");
-        }
-        if (e.locked || e.openCount > 0) throw Sharing(u"打开文件", path);
+        const Entry& e = ExistingFile(path, u"打开文件");
+        if (e.locked || e.openCount > 0 || (e.attributes & attr::kReadOnly) != 0) throw Sharing(u"打开文件", path);
         return std::unique_ptr<IOpenFile>(new OpenFile(*this, Key(path)));
     }
 

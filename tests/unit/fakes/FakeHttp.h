@@ -25,36 +25,33 @@ inline Text AsciiLower(Text s) {
     return s;
 }
 
+using Headers = std::vector<std::pair<Text, Text>>;
+
+// Value of the header under this name (any case), or empty.
+inline Text HeaderIn(const Headers& headers, const Text& name) {
+    for (const auto& h : headers) {
+        if (AsciiLower(h.first) == AsciiLower(name)) return h.second;
+    }
+    return Text();
+}
+
 struct HttpExchange {
     Text method;
     Text url;
-    std::vector<std::pair<Text, Text>> headers;
-
-    // Value of the header under this name (any case), or empty.
-    Text Header(const Text& name) const {
-        for (const auto& h : headers) {
-            if (AsciiLower(h.first) == AsciiLower(name)) return h.second;
-        }
-        return Text();
-    }
+    Headers headers;
+    Text Header(const Text& name) const { return HeaderIn(headers, name); }
 };
 
 struct HttpResponse {
     int status = 200;
-    std::vector<std::pair<Text, Text>> headers;
+    Headers headers;
     Bytes body;
     // When set, the request raises this instead of answering.
     bool transportError = false;
     int32_t errorNumber = -2146697211;
     // The connection breaks (raises) after this many body bytes.
     size_t breakAfter = SIZE_MAX;
-
-    Text Header(const Text& name) const {
-        for (const auto& h : headers) {
-            if (AsciiLower(h.first) == AsciiLower(name)) return h.second;
-        }
-        return Text();
-    }
+    Text Header(const Text& name) const { return HeaderIn(headers, name); }
 };
 
 class FakeHttp : public IHttpClient {
@@ -87,7 +84,7 @@ public:
             if (!waiter.KeepWaiting()) throw QxError(err::kCancelled, u"下载已取消");
             if (at >= response.breakAfter) Break();
             const size_t n = std::min({piece, response.body.size() - at, response.breakAfter - at});
-            sink.Data(response.body.data() + at, n);
+            sink.Data(response.body.substr(at, n));
             if (at + n >= response.breakAfter) Break();
         }
         return answer;

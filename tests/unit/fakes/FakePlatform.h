@@ -119,16 +119,10 @@ public:
         inputAnswers.pop_front();
         return a;
     }
-    // The progress display: visible while a download runs, with the last
-    // figures shown.
+    // The progress display and the last count of bytes shown.
     bool progressVisible = false;
     int64_t progressDone = -1;
-    int64_t progressTotal = -1;
-    void ShowProgress(int64_t done, int64_t total) override {
-        progressVisible = true;
-        progressDone = done;
-        progressTotal = total;
-    }
+    void ShowProgress(int64_t done, int64_t) override { progressVisible = true, progressDone = done; }
     void HideProgress() override { progressVisible = false; }
     int MousePointer() const override { return pointerShape; }
     void SetMousePointer(int shape) override { pointerShape = shape; }

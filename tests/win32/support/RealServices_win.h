@@ -39,6 +39,17 @@ inline Text LinuxToWindows(const Text& path) {
     return out;
 }
 
+inline std::string U8(const Text& t) { return ToUtf8(t); }
+
+// Lines as test output shows them.
+inline std::string Join(const std::vector<Text>& lines) {
+    std::string out;
+    for (const Text& t : lines) out += (out.empty() ? "[" : ", [") + U8(t) + "]";
+    return out.empty() ? "(none)" : out;
+}
+
+inline Bytes ReadFileBytes(const Text& path) { return Win32FileSystem().ReadAll(path); }
+
 inline void WriteFileBytes(const Text& path, const Bytes& data) {
     Win32FileSystem files;
     auto f = files.CreateForWrite(path);
