@@ -11,13 +11,6 @@ namespace qx {
 
 namespace {
 
-// The request objects tried, in order of preference. The list is kept as one
-// text and split at every comma, blanks and all, so a name that does not
-// exist on a machine simply fails to create.
-const char16_t kRequestObjectNames[] =
-    u"Msxml2.XMLHTTP.6.0,Msxml2.XMLHTTP.5.0,Msxml2.XMLHTTP.4.0,Msxml2.XMLHTTP.3.0, "
-    u"Msxml2.XMLHTTP.2.6,Microsoft.XMLHTTP.1.0, Microsoft.XMLHTTP.1,Microsoft.XMLHTTP";
-
 // Characters besides letters and digits sent unencoded in a request URL.
 const char16_t kUrlKeep[] = u"-/:.?&=";
 

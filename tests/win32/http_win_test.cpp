@@ -307,7 +307,7 @@ private:
 TEST_F(HttpWinTest, ClientStopsWithinASecondWhenTheWaiterGivesUp) {
     Win32HttpClient http;
     CountingSink sink;
-    GiveUpAfter impatient(1500);
+    GiveUpAfter impatient(4000);  // the first 64 KiB take about 3 s
     const DWORD start = ::GetTickCount();
     int32_t number = 0;
     try {
@@ -318,7 +318,7 @@ TEST_F(HttpWinTest, ClientStopsWithinASecondWhenTheWaiterGivesUp) {
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_EQ(number, err::kCancelled);
     EXPECT_GT(sink.received, 0u) << "gave up before the body";
-    EXPECT_LT(elapsed, 2500u) << "took more than a second to stop";
+    EXPECT_LT(elapsed, 5000u) << "took more than a second to stop";
 
     // The client is still usable afterwards.
     GiveUpAfter again(20000);
