@@ -329,8 +329,7 @@ struct Win32HttpClient::Impl {
     void Next(Worker& w, IHttpWaiter& waiter, bool piece = false) {
         const DWORD backstop = piece ? 2 * idleLimitMs : idleLimitMs + kBackstopMs;
         for (;;) {
-            const DWORD now = ::GetTickCount();
-            if (now - lastAsked >= kSliceMs) {
+            if (::GetTickCount() - lastAsked >= kSliceMs) {
                 bool go = false;
                 try {
                     go = waiter.KeepWaiting();
@@ -344,15 +343,17 @@ struct Win32HttpClient::Impl {
                     throw QxError(err::kCancelled, u"下载已取消");
                 }
             }
-            if (now - lastActivity >= backstop) {
-                GiveUp(w);
-                Raise(ERROR_INTERNET_TIMEOUT, idleLimitMs);
-            }
+            // Looked at after the waiter, which may have kept a dialog open
+            // for a while: what arrived meanwhile is no silence.
             if (::WaitForSingleObject(w.ready.Get(), kSliceMs) == WAIT_OBJECT_0) {
                 const DWORD at = ::GetTickCount();
                 silence = at - lastActivity;
                 lastActivity = at;
                 return;
+            }
+            if (::GetTickCount() - lastActivity >= backstop) {
+                GiveUp(w);
+                Raise(ERROR_INTERNET_TIMEOUT, idleLimitMs);
             }
         }
     }

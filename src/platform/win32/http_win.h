@@ -6,8 +6,9 @@
 // The blocking WinINet calls run on one worker thread that lives as long as
 // the client; the calling thread waits for each step of a request in short
 // slices and hands control to the caller's waiter between them, so the
-// window stays responsive. Body bytes are read in 64 KiB pieces into two
-// buffers, one being filled while the caller writes the other.
+// window stays responsive. Body bytes are read in 64 KiB calls into two
+// buffers of up to four calls each, one being filled while the caller
+// writes the other; on a slow link each piece is what has arrived.
 //
 // A request fails when nothing arrives within the idle limit, the making of
 // the connection included: WinINet's own connect, send and receive limits
