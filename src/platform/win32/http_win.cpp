@@ -25,7 +25,7 @@ constexpr unsigned kStackBytes = 256 * 1024;
 constexpr DWORD kSlowPieceMs = 200;
 // How often the waiter is asked while a request waits.
 constexpr DWORD kSliceMs = 10;
-// How long a request that was given up may take to let go of the worker.
+// How long a client going away waits for its idle worker to end.
 constexpr DWORD kLetGoMs = 500;
 // WinINet's own limits end a silent connection; this far beyond them the
 // request is given up whatever WinINet is doing.
@@ -105,8 +105,8 @@ Text QueryText(HINTERNET request, DWORD what) {
 
 // The thread that makes the blocking calls, and what it shares with the
 // calling thread about the request in hand. The calling thread and the
-// thread each hold a reference; a worker that could not let go of a request
-// in time is left to end on its own and frees itself.
+// thread each hold a reference; a worker whose request was given up is left
+// to end on its own and frees itself.
 struct Worker {
     LONG references = 2;
     LONG quit = 0;
@@ -115,7 +115,6 @@ struct Worker {
     UniqueHandle wake;   // auto-reset: a request (or quit) is waiting
     UniqueHandle ready;  // semaphore: the next step of the request is done
     UniqueHandle free;   // semaphore: a body buffer may be filled
-    UniqueHandle idle;   // manual-reset: no request in hand
 
     // The request: set by the calling thread while the worker is idle.
     HINTERNET connection = nullptr;
@@ -207,12 +206,10 @@ struct Worker {
             ::ReleaseSemaphore(ready.Get(), 1, nullptr);
         }
         CloseRequest();
-        ::SetEvent(idle.Get());
     }
 
     void Done() {
         CloseRequest();
-        ::SetEvent(idle.Get());
         ::ReleaseSemaphore(ready.Get(), 1, nullptr);
     }
 
@@ -251,8 +248,7 @@ struct Win32HttpClient::Impl {
         w->wake.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
         w->ready.Reset(::CreateSemaphoreW(nullptr, 0, 16, nullptr));
         w->free.Reset(::CreateSemaphoreW(nullptr, 0, 16, nullptr));
-        w->idle.Reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-        if (!w->wake || !w->ready || !w->free || !w->idle) Raise(::GetLastError(), idleLimitMs);
+        if (!w->wake || !w->ready || !w->free) Raise(::GetLastError(), idleLimitMs);
         w->thread.Reset(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, kStackBytes, &Worker::Main, w.get(),
                                                                   STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)));
         if (!w->thread) Raise(ERROR_NOT_ENOUGH_MEMORY, idleLimitMs);
@@ -294,14 +290,6 @@ struct Win32HttpClient::Impl {
 
         HINTERNET connection = Connection(host, parts.nPort, secure);
         Worker& w = Take();
-        // Whatever a request given up left in the counts goes now.
-        if (givenUp) {
-            while (::WaitForSingleObject(w.ready.Get(), 0) == WAIT_OBJECT_0) {
-            }
-            while (::WaitForSingleObject(w.free.Get(), 0) == WAIT_OBJECT_0) {
-            }
-            givenUp = false;
-        }
         w.abort = 0;
         w.connection = connection;
         w.idleLimitMs = idleLimitMs;
@@ -309,15 +297,12 @@ struct Win32HttpClient::Impl {
         w.flags = kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0);
         w.path = path;
         w.headers = L"Cache-Control: no-cache\r\n" + headers;
-        ::ResetEvent(w.idle.Get());
         ::SetEvent(w.wake.Get());
         lastActivity = ::GetTickCount();
         lastAsked = lastActivity;
         Next(w, waiter);
         if (w.error != 0) {
-            const DWORD error = w.error;
-            Finish(w);
-            RaiseFailure(error);
+            RaiseFailure(w.error);
         }
         return w;
     }
@@ -359,17 +344,13 @@ struct Win32HttpClient::Impl {
     }
 
     // Ends the request in hand: closing its handle ends a blocking call.
-    // A worker that does not come back in time is left to end on its own.
+    // The worker is not waited for: it ends once that call returns, and
+    // the next request gets a new one, so nothing of this request can
+    // reach the next.
     void GiveUp(Worker& w) {
-        givenUp = true;
         ::InterlockedExchange(&w.abort, 1);
         w.CloseRequest();
         ::ReleaseSemaphore(w.free.Get(), 1, nullptr);
-        Finish(w);
-    }
-
-    void Finish(Worker& w) {
-        if (::WaitForSingleObject(w.idle.Get(), kLetGoMs) == WAIT_OBJECT_0) return;
         Stop(w, 0);
         worker = nullptr;
     }
@@ -408,7 +389,6 @@ struct Win32HttpClient::Impl {
     DWORD lastActivity = 0;
     DWORD lastAsked = 0;
     DWORD silence = 0;  // before the worker's last step
-    bool givenUp = false;
 };
 
 Win32HttpClient::Win32HttpClient(unsigned idleLimitMs) : impl_(new Impl(idleLimitMs)) {}
