@@ -34,7 +34,7 @@ public:
 };
 
 // What a request does while it waits for the network. Called on the
-// calling thread at least every few milliseconds while a request runs.
+// calling thread about every 10 ms while a request runs.
 class IHttpWaiter : NonCopyable {
 public:
     virtual ~IHttpWaiter() = default;
