@@ -183,14 +183,25 @@ void AddHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
     }
 }
 
+// A name no resolver would match (a blank copied in around it, for one)
+// would otherwise leave the file untouched without a word.
+bool RefuseUnusableName(FrmUpdate& form, const Text& operation, const Text& name) {
+    if (IsUsableHostName(name)) return false;
+    form.ErrLog(operation + kQuote + name + kQuote +
+                u"失败：主机名为空或含有空格、制表符、\"#\"，hosts文件没有改动");
+    return true;
+}
+
 void DoHostsAdd(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
     form.Message(u"正在添加DNS记录" + kQuote + strDNS + kQuote + u"……");
+    if (RefuseUnusableName(form, u"添加DNS记录", strDNS)) return;
     RemoveHostsEntry(form, strDNS, strIP);
     AddHostsEntry(form, strDNS, strIP);
 }
 
 void DoHostsRemove(FrmUpdate& form, const Text& strDNS) {
     form.Message(u"正在删除DNS记录" + kQuote + strDNS + kQuote + u"……");
+    if (RefuseUnusableName(form, u"删除DNS记录", strDNS)) return;
     RemoveHostsEntry(form, strDNS, Text());
 }
 
