@@ -1,4 +1,5 @@
-// The Win32 clock, random source and code-page conversion.
+// The Win32 clock, random source and code-page conversion, and the input
+// dialog.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/InputBox_win.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
 #include "support/TestValues.h"
@@ -143,6 +145,15 @@ TEST(Win32CodePageTest, UnknownCodePageIsRejected) {
     } catch (const QxError& e) {
         EXPECT_EQ(e.Number(), err::kInvalidCall) << ToUtf8(e.Description());
     }
+}
+
+// A dialog that cannot be shown is a failure for the caller to handle, not
+// the user's cancel.
+TEST(InputBoxWin, ADialogThatCannotOpenRaises) {
+    const HWND gone = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (gone == nullptr) GTEST_SKIP() << "no window can be created here; an X display is needed";
+    ::DestroyWindow(gone);
+    EXPECT_THROW(ShowInputBox(::GetModuleHandleW(nullptr), gone, nullptr, u"p", u"t", u"d"), QxError);
 }
 
 }  // namespace
