@@ -1,5 +1,5 @@
-// The Win32 clock, random source and code-page conversion, and the input
-// dialog.
+// The Win32 clock, random source and code-page conversion; the input dialog
+// and the system menu of the updater window.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "../unit/fakes/FakePlatform.h"
 #include "app/InputBox_win.h"
+#include "app/frmUpdate_win.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/files_win.h"
+#include "platform/win32/process_win.h"
+#include "platform/win32/registry_win.h"
+#include "platform/win32/settings_win.h"
 #include "support/TestValues.h"
 
 namespace qx {
@@ -154,6 +160,39 @@ TEST(InputBoxWin, ADialogThatCannotOpenRaises) {
     if (gone == nullptr) GTEST_SKIP() << "no window can be created here; an X display is needed";
     ::DestroyWindow(gone);
     EXPECT_THROW(ShowInputBox(::GetModuleHandleW(nullptr), gone, nullptr, u"p", u"t", u"d"), QxError);
+}
+
+// Read from the menu itself: another process cannot, under Wine.
+TEST(SystemMenuWin, EndsWithASeparatorAndTheAddressItem) {
+    Win32Window window(::GetModuleHandleW(nullptr));
+    Win32Process process;
+    Win32FileSystem files;
+    Win32SettingsStore settings;
+    Win32RegistryApi registry;
+    fake::UnusedHttp http;
+    Win32Clock clock;
+    Win32Random random;
+    Win32CodePage codepage;
+    FrmUpdate form(Platform{window, process, files, settings, registry, http, clock, random, codepage});
+    window.Create(&form);
+    if (window.Handle() == nullptr) GTEST_SKIP() << "no window can be created here; an X display is needed";
+    window.AddMenu();
+    const HMENU menu = ::GetSystemMenu(window.Handle(), FALSE);
+    const int count = ::GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    std::vector<std::string> last;
+    for (int i = count - 2; i < count; ++i) {
+        wchar_t text[64] = {};
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = 63;
+        ASSERT_TRUE(::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info));
+        last.push_back(std::to_string(info.wID) + ((info.fType & MFT_SEPARATOR) ? " separator " : " ") +
+                       ToUtf8(Text(reinterpret_cast<const char16_t*>(text))));
+    }
+    EXPECT_EQ(last, (std::vector<std::string>{"0 separator ", "100 设置升级地址"}));
 }
 
 }  // namespace
