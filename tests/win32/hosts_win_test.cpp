@@ -221,14 +221,5 @@ TEST_F(HostsWin, WhereNoSideFileCanBeMadeBesideItTheFileIsStillRewrittenAndKeeps
     EXPECT_EQ(FolderEntries().size(), 1u) << "a side file was left";
 }
 
-TEST_F(HostsWin, EmptyNameChangesNothing) {
-    const std::string original = "5.6.7.8 a.com\n# " + kComment;
-    WriteHosts(original);
-    DoHostsAdd(form, u"", u"1.2.3.4");
-    DoHostsRemove(form, u"");
-    EXPECT_EQ(Visible(ReadHosts()), Visible(original)) << "not even the line ends may change";
-    ExpectNoSideFiles();
-}
-
 }  // namespace
 }  // namespace qx

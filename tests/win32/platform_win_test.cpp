@@ -14,9 +14,6 @@
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
 #include "platform/win32/files_win.h"
-#include "platform/win32/process_win.h"
-#include "platform/win32/registry_win.h"
-#include "platform/win32/settings_win.h"
 #include "support/TestValues.h"
 
 namespace qx {
@@ -165,14 +162,14 @@ TEST(InputBoxWin, ADialogThatCannotOpenRaises) {
 // Read from the menu itself: another process cannot, under Wine.
 TEST(SystemMenuWin, EndsWithASeparatorAndTheAddressItem) {
     Win32Window window(::GetModuleHandleW(nullptr));
-    Win32Process process;
+    fake::Process process;
     Win32FileSystem files;
-    Win32SettingsStore settings;
-    Win32RegistryApi registry;
+    fake::Settings settings;
+    fake::UnusedRegistry registry;
     fake::UnusedHttp http;
-    Win32Clock clock;
-    Win32Random random;
-    Win32CodePage codepage;
+    fake::Clock clock;
+    fake::Random random;
+    fake::CodePage codepage;
     FrmUpdate form(Platform{window, process, files, settings, registry, http, clock, random, codepage});
     window.Create(&form);
     if (window.Handle() == nullptr) GTEST_SKIP() << "no window can be created here; an X display is needed";
