@@ -337,8 +337,8 @@ TEST_F(FilesWin32, CreateForWriteOnAFileInUseRaisesFileAlreadyOpen) {
     EXPECT_EQ("keep", ReadFileRaw(file));
 }
 
-DWORD WINAPI ReleaseAfter300Ms(void* handle) {
-    ::Sleep(300);
+DWORD WINAPI ReleaseAfter150Ms(void* handle) {
+    ::Sleep(150);
     ::CloseHandle(static_cast<HANDLE>(handle));
     return 0;
 }
@@ -375,7 +375,7 @@ TEST_F(FilesWin32, ReplaceKeepsWhatTheTargetHadAndWaitsBrieflyWhileItIsHeld) {
     WriteFileRaw(source, "third");
     HANDLE held = ::CreateFileW(W(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    UniqueHandle releaser(::CreateThread(nullptr, 0, ReleaseAfter300Ms, held, 0, nullptr));
+    UniqueHandle releaser(::CreateThread(nullptr, 0, ReleaseAfter150Ms, held, 0, nullptr));
     fs.Replace(source, target);
     EXPECT_EQ("third", ReadFileRaw(target));
     WriteFileRaw(source, "fourth");

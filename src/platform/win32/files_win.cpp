@@ -163,8 +163,10 @@ void WriteAll(HANDLE file, const Bytes& data, const Text& path) {
 }
 
 // Another program (a virus scanner, typically) has the target open for a
-// moment; a replacement is tried again for about a second before it fails.
-constexpr int kHeldRetries = 10;
+// moment; a replacement is tried again for about half a second before it
+// fails. Callers that can wait longer (the hand-over) retry themselves,
+// with their window answering in between.
+constexpr int kHeldRetries = 5;
 constexpr DWORD kHeldRetryMs = 100;
 
 bool IsHeldByOthers(DWORD code) {

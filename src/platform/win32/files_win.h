@@ -27,7 +27,7 @@ public:
     std::unique_ptr<IOpenFile> CreateForWrite(const Text& path) override;
     // Like ReplaceFileW: an existing target keeps its attributes, owner and
     // security descriptor (a read-only target raises 75). A target held by
-    // another program is tried again for about a second, then raises 55.
+    // another program is tried again for about half a second, then raises 55.
     // When the folder refuses the swap but the target is writable, the
     // content is written into the target in place and the source deleted.
     void Replace(const Text& source, const Text& target) override;
