@@ -85,6 +85,9 @@ bool WriteInstalledFile(FrmUpdate& form, const Text& strOld, const Text& strOwn,
         // takes its place in one step: a copy straight over the installed
         // file that broke off half-way would leave no working updater.
         try {
+            // While the previous process still holds its file the round
+            // fails at once, so this window answers between rounds.
+            if (files.FileExists(strOld) && !files.CanOpenExclusively(strOld)) return false;
             files.Copy(strOwn, strStaging);
             files.Replace(strStaging, strOld);
         } catch (...) {
