@@ -21,21 +21,30 @@ bool SameHostName(const Text& a, const Text& b) {
     return true;
 }
 
-// Writes the new content beside the hosts file and then puts it in place in
-// one step, so a failure half-way (disk full, a crash) never leaves a
-// hosts file with lines missing. The partial file is removed on failure.
+// Writes the new content to a side file and then puts it in place of the
+// hosts file, so a failure half-way (disk full, a crash) never leaves a
+// hosts file with lines missing. The side file goes beside the hosts file;
+// where that folder takes no new files (a user given write access to the
+// hosts file alone) it goes to the temp folder, and the replacement writes
+// the hosts file in place. The side file is removed on failure.
 void PutHostsFileInPlace(FrmUpdate& form, const Bytes& content) {
     IFileSystem& files = form.platform().files;
-    const Text temp = form.strHostsFile + u"." + form.GetRndString(8) + u".tmp";
-    bool created = false;
+    const Text unique = form.GetRndString(8);
+    Text temp;
     try {
-        std::unique_ptr<IOpenFile> out = files.CreateForWrite(temp);
-        created = true;
+        std::unique_ptr<IOpenFile> out;
+        try {
+            out = files.CreateForWrite(form.strHostsFile + u"." + unique + u".tmp");
+            temp = form.strHostsFile + u"." + unique + u".tmp";
+        } catch (const std::exception&) {
+            out = files.CreateForWrite(form.strTempDir + u"hosts." + unique + u".tmp");
+            temp = form.strTempDir + u"hosts." + unique + u".tmp";
+        }
         out->Write(content);
         out->Close();
         files.Replace(temp, form.strHostsFile);
     } catch (const std::exception&) {
-        if (created) {
+        if (!temp.empty()) {
             try {
                 files.Delete(temp);
             } catch (const std::exception&) {
@@ -158,8 +167,6 @@ void RemoveHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
         const uint32_t attributes = platform.files.GetAttributes(hosts);
         if ((attributes & attr::kReadOnly) != 0) return;
         PutHostsFileInPlace(form, RewriteHostsForRemoval(content, platform.codepage, strDNS, strIP));
-        // The new file came with attributes of its own.
-        platform.files.SetAttributes(hosts, attributes);
     } catch (const std::exception&) {
         // Silent by design: the script goes on with the hosts file as it was.
     }
@@ -183,14 +190,25 @@ void AddHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
     }
 }
 
+// A name no resolver would match (a blank copied in around it, for one)
+// would otherwise leave the file untouched without a word.
+bool RefuseUnusableName(FrmUpdate& form, const Text& operation, const Text& name) {
+    if (IsUsableHostName(name)) return false;
+    form.ErrLog(operation + kQuote + name + kQuote +
+                u"失败：主机名为空或含有空格、制表符、\"#\"，hosts文件没有改动");
+    return true;
+}
+
 void DoHostsAdd(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
     form.Message(u"正在添加DNS记录" + kQuote + strDNS + kQuote + u"……");
+    if (RefuseUnusableName(form, u"添加DNS记录", strDNS)) return;
     RemoveHostsEntry(form, strDNS, strIP);
     AddHostsEntry(form, strDNS, strIP);
 }
 
 void DoHostsRemove(FrmUpdate& form, const Text& strDNS) {
     form.Message(u"正在删除DNS记录" + kQuote + strDNS + kQuote + u"……");
+    if (RefuseUnusableName(form, u"删除DNS记录", strDNS)) return;
     RemoveHostsEntry(form, strDNS, Text());
 }
 

@@ -19,6 +19,36 @@ Text ResolveBareName(const FrmUpdate& form, const Text& name) {
     return name.find(u'\\') == Text::npos ? form.strWorkDir + name : name;
 }
 
+// The program of a bare command line: up to the first blank, or the text
+// between the quotes that open it.
+Text ProgramOf(const Text& command) {
+    if (!command.empty() && command[0] == u'"') {
+        const size_t close = command.find(u'"', 1);
+        return command.substr(1, close == Text::npos ? Text::npos : close - 1);
+    }
+    return command.substr(0, command.find(u' '));
+}
+
+// A bare command names a program in the work folder; when there is none of
+// that name, the system and Windows folders are looked in, so that
+// notepad.exe means what a Windows user means by it. Failing all three, the
+// work folder stays, and the start reports the file as missing there.
+Text ResolveCommand(const FrmUpdate& form, const Text& command) {
+    if (command.find(u'\\') != Text::npos) return command;
+    const Text program = ProgramOf(command);
+    IFileSystem& files = form.platform().files;
+    for (const Text* folder : {&form.strWorkDir, &form.strSysDir, &form.strWinDir}) {
+        try {
+            if (!program.empty() && !folder->empty() && files.FileExists(*folder + program)) {
+                return *folder + command;
+            }
+        } catch (...) {
+            // A folder that cannot be looked in has no such program.
+        }
+    }
+    return form.strWorkDir + command;
+}
+
 // The style number of an execute line: the numeric value rounded down.
 // Only the styles a started program can be given are accepted; anything
 // else would start it in some unintended way, so it fails the line.
@@ -38,7 +68,7 @@ void DoExecute(FrmUpdate& form, const Text& strCMD, const Text& strWinStyle) {
     form.Message(u"正在执行程序" + Quoted(strCMD) + u"……");
     try {
         const int style = WindowStyle(strWinStyle);
-        form.platform().process.Start(ResolveBareName(form, strCMD), style);
+        form.platform().process.Start(ResolveCommand(form, strCMD), style);
     } catch (...) {
         form.Err.TakeCurrentException();
         form.ErrLog(u"执行程序" + Quoted(strCMD));

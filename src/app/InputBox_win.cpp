@@ -1,5 +1,6 @@
 #include "app/InputBox_win.h"
 
+#include <string>
 #include <vector>
 
 namespace qx {
@@ -118,6 +119,12 @@ Text ShowInputBox(HINSTANCE instance, HWND owner, HFONT font, const Text& prompt
     DialogState state{font, &prompt, &defaultAnswer, Text()};
     const INT_PTR result = DialogBoxIndirectParamW(instance, t.Get(), owner, &InputDialogProc,
                                                    reinterpret_cast<LPARAM>(&state));
+    // 0 (a bad owner) or -1: no dialog was shown, which is not the user's
+    // cancel; the caller asks again.
+    if (result == 0 || result == -1) {
+        throw QxError(err::kInvalidCall,
+                      u"无法显示输入对话框（错误代码 " + FromUtf8(std::to_string(::GetLastError())) + u"）");
+    }
     if (result != IDOK) return Text();
     return state.answer;
 }

@@ -8,7 +8,8 @@
 
 namespace qx {
 
-// The entered text, or empty text when the user cancelled.
+// The entered text, or empty text when the user cancelled. Raises when the
+// dialog cannot be shown at all.
 Text ShowInputBox(HINSTANCE instance, HWND owner, HFONT font, const Text& prompt, const Text& title,
                   const Text& defaultAnswer);
 

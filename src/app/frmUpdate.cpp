@@ -58,7 +58,11 @@ void FrmUpdate::CheckStartPara() {
     try {
         const Text para = Trim(p_.process.CommandLine());
         // Another copy of the updater started this one to take over.
-        if (para.size() == 32) UpdateThisApp(*this, para);
+        if (para.size() == 32) {
+            UpdateThisApp(*this, para);
+        } else {
+            DeleteLeftOverCopy(*this);
+        }
         p_.ui.EnableUpdateButton(true);
     } catch (...) {
         p_.ui.EnableUpdateButton(true);

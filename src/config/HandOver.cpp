@@ -85,6 +85,9 @@ bool WriteInstalledFile(FrmUpdate& form, const Text& strOld, const Text& strOwn,
         // takes its place in one step: a copy straight over the installed
         // file that broke off half-way would leave no working updater.
         try {
+            // While the previous process still holds its file the round
+            // fails at once, so this window answers between rounds.
+            if (files.FileExists(strOld) && !files.CanOpenExclusively(strOld)) return false;
             files.Copy(strOwn, strStaging);
             files.Replace(strStaging, strOld);
         } catch (...) {
@@ -124,8 +127,12 @@ void ActAsTemporaryCopy(FrmUpdate& form, const Text& strOld) {
         [&] { written = WriteInstalledFile(form, strOld, strOwn, strStaging, strIP, strSetupPath); },
         [&] { return written; });
     if (!written) DeleteQuietly(p.files, strStaging);
-    // Closed by the user: no restart, whatever state the file is in.
-    if (r == PollResult::Abandoned) return;
+    // Closed by the user: no restart. A write that got through in that very
+    // round still leaves this program file for the next start to remove.
+    if (r == PollResult::Abandoned) {
+        if (written) p.settings.SaveSetting(kHandOverApp, kHandOverSection, kToDeleteKey, strOwn);
+        return;
+    }
     if (!written) {
         // The installed file is as it was; this copy stays open so the
         // user sees why.
@@ -141,9 +148,15 @@ void ActAsTemporaryCopy(FrmUpdate& form, const Text& strOld) {
 }
 
 void ActAsRestartedCopy(FrmUpdate& form) {
-    const Platform& p = form.platform();
     form.Message(u"更换旧版本的升级程序成功。");
     form.Message(u"请按“开始升级”按钮重新进行升级。");
+    DeleteLeftOverCopy(form);
+}
+
+}  // namespace
+
+void DeleteLeftOverCopy(FrmUpdate& form) {
+    const Platform& p = form.platform();
     const Text strToDelete = GetHandOver(p.settings, kToDeleteKey);
     if (strToDelete.empty()) return;
     try {
@@ -164,8 +177,6 @@ void ActAsRestartedCopy(FrmUpdate& form) {
         });
 }
 
-}  // namespace
-
 Text HandOverCommandLine(const Text& program, const Text& tag) { return u"\"" + program + u"\" " + tag; }
 
 void UpdateThisApp(FrmUpdate& form, const Text& strTag) {
@@ -181,7 +192,14 @@ void UpdateThisApp(FrmUpdate& form, const Text& strTag) {
 
         bool abandoned = false;
         if (!CloseOtherCopy(form, strTag, abandoned)) {
-            if (!abandoned) form.Message(u"退出旧版本的升级程序失败……");
+            if (!abandoned) {
+                form.Message(u"退出旧版本的升级程序失败……");
+            } else if (!strOld.empty()) {
+                // Closed before it could act: a later hand-over that only
+                // replaces the program must not take these for its own.
+                DeleteHandOver(settings, kServerIPKey);
+                DeleteHandOver(settings, kSetupPathKey);
+            }
             return;
         }
 

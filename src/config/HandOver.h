@@ -38,4 +38,9 @@ Text HandOverCommandLine(const Text& program, const Text& tag);
 // Handles every failure itself.
 void UpdateThisApp(FrmUpdate& form, const Text& strTag);
 
+// Takes "ToDelete" and deletes that file, retrying for a moment while its
+// process ends; quiet about failures. Every start does it, so a temporary
+// copy closed by the user after it had done its work is removed too.
+void DeleteLeftOverCopy(FrmUpdate& form);
+
 }  // namespace qx

@@ -69,6 +69,7 @@ private:
 namespace err {
 constexpr int32_t kInvalidCall = 5;
 constexpr int32_t kOverflow = 6;
+constexpr int32_t kBadFileName = 52;
 constexpr int32_t kFileNotFound = 53;
 constexpr int32_t kFileAlreadyOpen = 55;
 constexpr int32_t kPermissionDenied = 70;

@@ -45,7 +45,8 @@ public:
     virtual std::unique_ptr<IOpenFile> OpenForAppend(const Text& path) = 0;
     // Creates or truncates; raises when the file cannot be opened for writing.
     virtual std::unique_ptr<IOpenFile> CreateForWrite(const Text& path) = 0;
-    // Puts source in place of target in one step, even over an existing target.
+    // Puts source in place of target, in one step where the folder allows
+    // it; an existing target keeps its attributes and access rights.
     virtual void Replace(const Text& source, const Text& target) = 0;
 
     virtual void Copy(const Text& source, const Text& target) = 0;

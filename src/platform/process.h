@@ -22,8 +22,8 @@ constexpr int kMinimizedNoFocus = 6;
 // One key press and release typed into the focused window.
 struct KeyStroke {
     enum Kind : uint8_t {
-        // A character typed as itself, whatever the keyboard layout; with a
-        // modifier held it goes through the layout where it has a key there.
+        // A character: pressed as its key where the keyboard layout has
+        // one, typed as itself otherwise.
         kCharacter,
         // A key of the keyboard by its Windows virtual-key code.
         kVirtualKey,

@@ -337,22 +337,53 @@ TEST_F(FilesWin32, CreateForWriteOnAFileInUseRaisesFileAlreadyOpen) {
     EXPECT_EQ("keep", ReadFileRaw(file));
 }
 
-TEST_F(FilesWin32, ReplacePutsTheSourceOverAnExistingTarget) {
+DWORD WINAPI ReleaseAfter150Ms(void* handle) {
+    ::Sleep(150);
+    ::CloseHandle(static_cast<HANDLE>(handle));
+    return 0;
+}
+
+TEST_F(FilesWin32, ReplaceKeepsWhatTheTargetHadAndWaitsBrieflyWhileItIsHeld) {
     const Text source = P(u"source.tmp");
     const Text target = P(u"target.exe");
-    WriteFileRaw(source, "new program");
-    WriteFileRaw(target, "old program, longer than the new one");
-    fs.Replace(source, target);
-    EXPECT_EQ("new program", ReadFileRaw(target));
-    EXPECT_FALSE(Exists(source)) << "the source must be gone after a move";
+    // A staged file on another drive cannot be swapped in: written in place.
+    const Text elsewhere = u"Z:\\dev\\shm\\qx-replace-" + FromUtf8(std::to_string(::GetCurrentProcessId()));
+    const bool haveElsewhere = ::GetFileAttributesW(L"Z:\\dev\\shm") != INVALID_FILE_ATTRIBUTES;
+    for (const Text& from : {source, elsewhere}) {
+        if (from == elsewhere && !haveElsewhere) continue;
+        for (DWORD kept : {DWORD{FILE_ATTRIBUTE_ARCHIVE}, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
+            SCOPED_TRACE(ToUtf8(from) + " over attributes " + std::to_string(kept));
+            WriteFileRaw(from, "new program");
+            if (Exists(target)) SetAttr(target, FILE_ATTRIBUTE_NORMAL);
+            WriteFileRaw(target, "old program, longer than the new one");
+            SetAttr(target, kept);
+            fs.Replace(from, target);
+            EXPECT_EQ("new program", ReadFileRaw(target));
+            const DWORD marks = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+            EXPECT_EQ(kept & marks, ::GetFileAttributesW(W(target).c_str()) & marks);
+            EXPECT_FALSE(Exists(from)) << "the source must be gone after a replace";
+        }
+    }
 
     // Into a place where nothing was.
     WriteFileRaw(source, "again");
     fs.Replace(source, P(u"fresh.exe"));
     EXPECT_EQ("again", ReadFileRaw(P(u"fresh.exe")));
-
     EXPECT_EQ(err::kFileNotFound, ErrorNumberOf([&] { fs.Replace(P(u"nothing.tmp"), target); }));
-    EXPECT_EQ("new program", ReadFileRaw(target)) << "a failed replace must leave the target";
+
+    // Held by another program for a moment, then for good.
+    WriteFileRaw(source, "third");
+    HANDLE held = ::CreateFileW(W(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    UniqueHandle releaser(::CreateThread(nullptr, 0, ReleaseAfter150Ms, held, 0, nullptr));
+    fs.Replace(source, target);
+    EXPECT_EQ("third", ReadFileRaw(target));
+    WriteFileRaw(source, "fourth");
+    UniqueHandle holder(::CreateFileW(W(target).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(err::kFileAlreadyOpen, ErrorNumberOf([&] { fs.Replace(source, target); }));
+    holder.Reset();
+    EXPECT_EQ("third", ReadFileRaw(target)) << "a failed replace must leave the target";
+    ::WaitForSingleObject(releaser.Get(), 5000);
 }
 
 TEST_F(FilesWin32, CopyReplacesTargetAndKeepsSourceTime) {

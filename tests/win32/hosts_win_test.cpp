@@ -209,13 +209,16 @@ TEST_F(HostsWin, HeldOrMissingFileIsLeftAsItWas) {
     EXPECT_TRUE(FolderEntries().empty()) << "a hosts file was created";
 }
 
-TEST_F(HostsWin, EmptyNameChangesNothing) {
-    const std::string original = "5.6.7.8 a.com\n# " + kComment;
-    WriteHosts(original);
-    DoHostsAdd(form, u"", u"1.2.3.4");
-    DoHostsRemove(form, u"");
-    EXPECT_EQ(Visible(ReadHosts()), Visible(original)) << "not even the line ends may change";
-    ExpectNoSideFiles();
+TEST_F(HostsWin, WhereNoSideFileCanBeMadeBesideItTheFileIsStillRewrittenAndKeepsItsAttributes) {
+    // The side file's name would be longer than any name may be.
+    hosts = folder + Text(244, u'h');
+    form.strHostsFile = hosts;
+    form.strTempDir = folder;
+    WriteHosts("5.6.7.8 a.com\r\n9.9.9.9 b.com", FILE_ATTRIBUTE_HIDDEN);
+    DoHostsRemove(form, u"a.com");
+    EXPECT_EQ(Visible(ReadHosts()), Visible("9.9.9.9 b.com\r\n"));
+    EXPECT_EQ(HostsAttributes(), DWORD{FILE_ATTRIBUTE_HIDDEN});
+    EXPECT_EQ(FolderEntries().size(), 1u) << "a side file was left";
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The Win32 clock, random source and code-page conversion.
+// The Win32 clock, random source and code-page conversion; the input dialog
+// and the system menu of the updater window.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,8 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "../unit/fakes/FakePlatform.h"
+#include "app/InputBox_win.h"
+#include "app/frmUpdate_win.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/files_win.h"
 #include "support/TestValues.h"
 
 namespace qx {
@@ -143,6 +148,48 @@ TEST(Win32CodePageTest, UnknownCodePageIsRejected) {
     } catch (const QxError& e) {
         EXPECT_EQ(e.Number(), err::kInvalidCall) << ToUtf8(e.Description());
     }
+}
+
+// A dialog that cannot be shown is a failure for the caller to handle, not
+// the user's cancel.
+TEST(InputBoxWin, ADialogThatCannotOpenRaises) {
+    const HWND gone = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (gone == nullptr) GTEST_SKIP() << "no window can be created here; an X display is needed";
+    ::DestroyWindow(gone);
+    EXPECT_THROW(ShowInputBox(::GetModuleHandleW(nullptr), gone, nullptr, u"p", u"t", u"d"), QxError);
+}
+
+// Read from the menu itself: another process cannot, under Wine.
+TEST(SystemMenuWin, EndsWithASeparatorAndTheAddressItem) {
+    Win32Window window(::GetModuleHandleW(nullptr));
+    fake::Process process;
+    Win32FileSystem files;
+    fake::Settings settings;
+    fake::UnusedRegistry registry;
+    fake::UnusedHttp http;
+    fake::Clock clock;
+    fake::Random random;
+    fake::CodePage codepage;
+    FrmUpdate form(Platform{window, process, files, settings, registry, http, clock, random, codepage});
+    window.Create(&form);
+    if (window.Handle() == nullptr) GTEST_SKIP() << "no window can be created here; an X display is needed";
+    window.AddMenu();
+    const HMENU menu = ::GetSystemMenu(window.Handle(), FALSE);
+    const int count = ::GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    std::vector<std::string> last;
+    for (int i = count - 2; i < count; ++i) {
+        wchar_t text[64] = {};
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = 63;
+        ASSERT_TRUE(::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info));
+        last.push_back(std::to_string(info.wID) + ((info.fType & MFT_SEPARATOR) ? " separator " : " ") +
+                       ToUtf8(Text(reinterpret_cast<const char16_t*>(text))));
+    }
+    EXPECT_EQ(last, (std::vector<std::string>{"0 separator ", "100 设置升级地址"}));
 }
 
 }  // namespace

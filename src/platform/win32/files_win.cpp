@@ -12,7 +12,6 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 code units");
 
-constexpr int32_t kBadFileName = 52;
 constexpr int32_t kDiskFull = 61;
 
 // Largest piece handed to one ReadFile or WriteFile call.
@@ -70,7 +69,7 @@ int32_t ErrorNumber(DWORD code) {
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
-            return kBadFileName;
+            return err::kBadFileName;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
             return kDiskFull;
@@ -161,6 +160,53 @@ void WriteAll(HANDLE file, const Bytes& data, const Text& path) {
         if (written == 0) RaiseWin32Error(ERROR_DISK_FULL, u"写入文件", path);
         done += written;
     }
+}
+
+// Another program (a virus scanner, typically) has the target open for a
+// moment; a replacement is tried again for about half a second before it
+// fails. Callers that can wait longer (the hand-over) retry themselves,
+// with their window answering in between.
+constexpr int kHeldRetries = 5;
+constexpr DWORD kHeldRetryMs = 100;
+
+bool IsHeldByOthers(DWORD code) {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_USER_MAPPED_FILE ||
+           code == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+// ERROR_SUCCESS when the target could be renamed over now; the sharing
+// error when another program holds it open without allowing that.
+DWORD HeldByOthers(const Text& target) {
+    UniqueHandle probe(::CreateFileW(Wide(target).c_str(), GENERIC_READ | DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (probe) return ERROR_SUCCESS;
+    const DWORD code = ::GetLastError();
+    return IsHeldByOthers(code) ? code : ERROR_SUCCESS;
+}
+
+bool OnSameVolume(const Text& a, const Text& b) {
+    wchar_t rootA[MAX_PATH + 1] = {};
+    wchar_t rootB[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(Wide(a).c_str(), rootA, MAX_PATH + 1) ||
+        !::GetVolumePathNameW(Wide(b).c_str(), rootB, MAX_PATH + 1)) {
+        return true;  // let the replacement itself find out
+    }
+    return ::lstrcmpiW(rootA, rootB) == 0;
+}
+
+// Overwrites target with the bytes of source, through the target's own
+// handle, so its attributes, owner and security stay as they are.
+void CopyContentInPlace(const Text& source, const Text& target, const Text& subject) {
+    UniqueHandle in = OpenExisting(source, GENERIC_READ, FILE_SHARE_READ, u"打开文件");
+    UniqueHandle out = OpenForWriting(target, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!out) RaiseLastError(u"替换文件", subject);
+    for (;;) {
+        const Bytes piece = ReadUpTo(in.Get(), kChunk, source);
+        WriteAll(out.Get(), piece, target);
+        if (piece.size() < kChunk) break;
+    }
+    if (!::SetEndOfFile(out.Get())) RaiseLastError(u"替换文件", subject);
 }
 
 uint32_t KnownAttributes(DWORD attributes) {
@@ -258,13 +304,58 @@ std::unique_ptr<IOpenFile> Win32FileSystem::CreateForWrite(const Text& path) {
 }
 
 void Win32FileSystem::Replace(const Text& source, const Text& target) {
-    if (IsReadOnlyFile(target)) {
-        RaiseWin32Error(ERROR_ACCESS_DENIED, u"移动文件", source + u"\"到\"" + target);
+    const Text subject = source + u"\"到\"" + target;
+    if (IsReadOnlyFile(target)) RaiseWin32Error(ERROR_ACCESS_DENIED, u"替换文件", subject);
+    const DWORD kept = ::GetFileAttributesW(Wide(target).c_str());
+    if (kept == INVALID_FILE_ATTRIBUTES) {
+        // Nothing to keep: the staged file simply takes the name.
+        if (!::MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            RaiseLastError(u"移动文件", subject);
+        }
+        return;
     }
-    if (!::MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        RaiseLastError(u"移动文件", source + u"\"到\"" + target);
+    // Wine's ReplaceFileW leaves a side file behind whenever it fails, and
+    // across drives it can lose the target: it is called only once the
+    // target is free and on the source's drive.
+    if (!OnSameVolume(source, target)) {
+        CopyContentInPlace(source, target, subject);
+        ::DeleteFileW(Wide(source).c_str());
+        return;
     }
+    DWORD code = ERROR_SUCCESS;
+    for (int attempt = 0;; ++attempt) {
+        code = HeldByOthers(target);
+        if (code == ERROR_SUCCESS &&
+            ::ReplaceFileW(Wide(target).c_str(), Wide(source).c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                           nullptr, nullptr)) {
+            break;
+        }
+        if (code == ERROR_SUCCESS) code = ::GetLastError();
+        if (!IsHeldByOthers(code) || attempt == kHeldRetries) break;
+        ::Sleep(kHeldRetryMs);
+    }
+    if (IsHeldByOthers(code)) {
+        throw QxError(err::kFileAlreadyOpen, u"替换文件\"" + subject + u"\"失败：" + SystemErrorText(code));
+    }
+    if (code != ERROR_SUCCESS) {
+        // The swap was refused (no right to add or rename files in the
+        // target's folder), yet the target itself may be writable: then it
+        // gets the content in place and keeps what it had as the same file.
+        // A system whose replacement failed half-way and left no target
+        // gets the source under the target's name.
+        if (::GetFileAttributesW(Wide(target).c_str()) != INVALID_FILE_ATTRIBUTES) {
+            CopyContentInPlace(source, target, subject);
+            ::DeleteFileW(Wide(source).c_str());
+            return;
+        }
+        if (!::MoveFileExW(Wide(source).c_str(), Wide(target).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            RaiseWin32Error(code, u"替换文件", subject);
+        }
+    }
+    // Windows keeps them itself; not every system that runs this program does.
+    const DWORD carried = kept & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    ::SetFileAttributesW(Wide(target).c_str(), carried == 0 ? FILE_ATTRIBUTE_NORMAL : carried);
 }
 
 void Win32FileSystem::Copy(const Text& source, const Text& target) {

@@ -26,6 +26,11 @@ public:
     // Others may read the file while it is open, not write it.
     std::unique_ptr<IOpenFile> OpenForAppend(const Text& path) override;
     std::unique_ptr<IOpenFile> CreateForWrite(const Text& path) override;
+    // Like ReplaceFileW: an existing target keeps its attributes, owner and
+    // security descriptor (a read-only target raises 75). A target held by
+    // another program is tried again for about half a second, then raises 55.
+    // When the folder refuses the swap but the target is writable, the
+    // content is written into the target in place and the source deleted.
     void Replace(const Text& source, const Text& target) override;
 
     // Replaces an existing target; contents, attributes and last-write time

@@ -56,11 +56,13 @@ public:
             Key(static_cast<WORD>(stroke.code), stroke.modifiers);
             return;
         }
-        if (stroke.modifiers != 0 && stroke.code <= 0xFFFF) {
-            // A chord needs a key: use the one the layout types the
-            // character with, and its own shift state on top.
+        if (stroke.code <= 0xFFFF) {
+            // Controls act on keys, not characters (Space on a check box,
+            // a program reading key presses), so a character the active
+            // layout has goes as its key with the shift state it needs,
+            // the chord's modifiers on top.
             const SHORT scan = ::VkKeyScanW(static_cast<WCHAR>(stroke.code));
-            if (LOBYTE(scan) != 0xFF && HIBYTE(scan) != 0xFF) {
+            if (LOBYTE(scan) != 0xFF && (HIBYTE(scan) & ~7) == 0) {
                 uint8_t layout = 0;
                 if (HIBYTE(scan) & 1) layout |= KeyStroke::kShift;
                 if (HIBYTE(scan) & 2) layout |= KeyStroke::kCtrl;
@@ -69,7 +71,8 @@ public:
                 return;
             }
         }
-        // No key for it: the character itself, with the modifiers held.
+        // No key for it in this layout: the character itself, with the
+        // modifiers held.
         Hold(stroke.modifiers);
         if (stroke.code >= 0x10000) {
             const char32_t v = stroke.code - 0x10000;

@@ -13,9 +13,10 @@ namespace qx {
 // and no program acts on.
 constexpr WORD kKeysDoneMarker = 0xE8;
 
-// The input events that type the strokes. Characters without modifiers are
-// typed as Unicode characters, independent of the keyboard layout; keys
-// are pressed with their modifiers, and a modifier stays down across
+// The input events that type the strokes. A character the active keyboard
+// layout has is pressed as its key with the shift state it needs; only a
+// character the layout lacks goes as a Unicode character. Keys are pressed
+// with their modifiers, and a modifier stays down across
 // consecutive strokes that share it, so "+(abc)" is one Shift chord. Every
 // modifier is released at the end.
 std::vector<INPUT> KeyInputs(const std::vector<KeyStroke>& strokes);

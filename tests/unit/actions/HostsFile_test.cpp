@@ -283,12 +283,14 @@ TEST_F(HostsFileTest, UnusableNamesAndMissingOrHeldFilesChangeNothing) {
         Text name;
         bool exists;
         bool locked;
+        const char* refusal;  // the name in quotes when the reason is logged
     };
     const std::vector<Case> cases = {
-        {"empty name", u"", true, false},
-        {"name of two fields", u"a.com b.com", true, false},
-        {"no hosts file", u"a.com", false, false},
-        {"hosts file held by another program", u"a.com", true, true},
+        {"empty name", u"", true, false, "\"\"失败：主机名为空"},
+        {"name of two fields", u"a.com b.com", true, false, "\"a.com b.com\"失败："},
+        {"blank before the name", u" a.com", true, false, "\" a.com\"失败："},
+        {"no hosts file", u"a.com", false, false, nullptr},
+        {"hosts file held by another program", u"a.com", true, true, nullptr},
     };
     const Bytes original = "1.2.3.4 a.com\r\n5.6.7.8 b.com";
     for (const Case& c : cases) {
@@ -307,7 +309,14 @@ TEST_F(HostsFileTest, UnusableNamesAndMissingOrHeldFilesChangeNothing) {
 
         EXPECT_EQ(s.files.AllPaths(), before) << "files were created or removed";
         if (c.exists) EXPECT_EQ(Hosts(), Visible(original));
-        EXPECT_EQ(Log().size(), 2u) << "only the two progress lines, failures are silent";
+        const std::vector<std::string> log = Log();
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(log.size(), 2u) << "only the two progress lines, failures are silent";
+        } else {
+            ASSERT_EQ(log.size(), 4u) << "each command says why it changed nothing";
+            EXPECT_EQ(log[1].rfind("添加DNS记录" + std::string(c.refusal), 0), 0u) << log[1];
+            EXPECT_EQ(log[3].rfind("删除DNS记录" + std::string(c.refusal), 0), 0u) << log[3];
+        }
         EXPECT_EQ(form.Err.number, 0);
     }
 }

@@ -74,7 +74,20 @@ TEST_F(ProgramActions, ExecuteAppliesTheBareNameRuleToTheWholeCommand) {
         Text command;
         Text started;
     };
+    // A bare program missing from the work folder is looked for in the
+    // system folder, then the Windows folder.
+    form.strSysDir = u"C:\\Windows\\system32\\";
+    form.strWinDir = u"C:\\Windows\\";
+    for (const Text& f : {u"C:\\Windows\\system32\\notepad.exe", u"C:\\Windows\\notepad.exe",
+                          u"C:\\Windows\\regedit.exe", u"C:\\Windows\\system32\\tool.exe",
+                          u"C:\\qxwork\\tool.exe", u"C:\\Windows\\a b.exe"}) {
+        s.files.AddFile(f);
+    }
     const std::vector<Case> cases = {
+        {u"notepad.exe", u"C:\\Windows\\system32\\notepad.exe"},
+        {u"regedit.exe /s x.reg", u"C:\\Windows\\regedit.exe /s x.reg"},
+        {u"tool.exe", u"C:\\qxwork\\tool.exe"},
+        {u"\"a b.exe\" -x", u"C:\\Windows\\\"a b.exe\" -x"},
         {u"setup.exe", u"C:\\qxwork\\setup.exe"},
         {u"setup.exe /s /v", u"C:\\qxwork\\setup.exe /s /v"},
         {u"安装.exe", u"C:\\qxwork\\安装.exe"},

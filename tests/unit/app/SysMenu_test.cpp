@@ -13,8 +13,6 @@ protected:
     }
 };
 
-TEST_F(SetServerPrompt, MenuIsAddedAtStartUp) { EXPECT_EQ(s.window.menusAdded, 1); }
-
 TEST_F(SetServerPrompt, CancelOrAnEmptyAnswerChangesNothingAndLogsNothing) {
     s.window.inputAnswers = {u""};
     PromptSetIP(form);

@@ -302,6 +302,8 @@ TEST_F(HandOver, OtherFailuresAreLoggedOnceAndClosingThisCopyEndsTheWaitQuietly)
     s.window.list.clear();
     s.process.windows.clear();
     s.settings.SaveSetting(u"QXUpdate", u"Update", u"OldExePath", kInstalled);
+    s.settings.SaveSetting(u"QXUpdate", u"Update", u"ServerIP", u"10.0.0.1");
+    s.settings.SaveSetting(u"QXUpdate", u"Update", u"SetupPath", u"d:\\setup");
     s.process.AddWindow(kTag, Process::kNeverCloses);
     const int roundsBefore = s.window.doEvents;
     s.window.onDoEvents = [this, roundsBefore] {
@@ -310,6 +312,8 @@ TEST_F(HandOver, OtherFailuresAreLoggedOnceAndClosingThisCopyEndsTheWaitQuietly)
     EXPECT_NO_THROW(UpdateThisApp(form, kTag)) << "wrote to a destroyed window";
     EXPECT_EQ(Lines(s.window), (Lines_t{kExitOld}));
     EXPECT_EQ(s.process.WindowOf(s.process.windows[0].handle).closeRequests, 3);
+    EXPECT_EQ(HandOverSetting(s.settings, u"ServerIP") + HandOverSetting(s.settings, u"SetupPath"), "<none><none>")
+        << "nothing left for the next hand-over to misread";
 
     // Closed while the installed file is still in use: no restart, no file left.
     s.window.list.clear();
@@ -329,6 +333,27 @@ TEST_F(HandOver, OtherFailuresAreLoggedOnceAndClosingThisCopyEndsTheWaitQuietly)
     EXPECT_EQ(s.files.AllPaths(), pathsBefore);
     EXPECT_EQ(s.files.Contents(kInstalled), kOldProgram);
     EXPECT_TRUE(s.process.started.empty());
+
+    // Closed in the very round the new program got in place: that counts,
+    // and the next start removes this copy's file.
+    s.window.alive = true;
+    s.files.Lock(kInstalled, false);
+    s.process.windows.clear();
+    s.process.AddWindow(kTag, 1);
+    s.settings.SaveSetting(u"QXUpdate", u"Update", u"OldExePath", kInstalled);
+    const int roundsAtFree = s.window.doEvents;
+    s.window.onDoEvents = [this, roundsAtFree] {
+        if (s.window.doEvents - roundsAtFree == 2) s.window.alive = false;
+    };
+    UpdateThisApp(form, kTag);
+    EXPECT_EQ(s.files.Contents(kInstalled), kNewProgram);
+    EXPECT_EQ(HandOverSetting(s.settings, u"ToDelete"), ToUtf8(kDir + u"QXUpdateTemp.exe"));
+    EXPECT_TRUE(s.process.started.empty());
+    s.window.alive = true;
+    s.window.onDoEvents = nullptr;
+    form.CheckStartPara();
+    EXPECT_FALSE(s.files.FileExists(kDir + u"QXUpdateTemp.exe"));
+    EXPECT_EQ(HandOverKeysLeft(s.settings), 0);
 }
 
 // Every change made to the machine's files, as "operation target".

@@ -154,6 +154,8 @@ public:
             }
             if (t->locked || t->openCount > 0) throw Sharing(u"移动文件", target);
         }
+        const Entry* old = Find(target);
+        if (old != nullptr) src.attributes = old->attributes;  // the target keeps what it had
         entries_.erase(Key(source));
         Entry& t = entries_[Key(target)];
         src.name = LastComponent(target);

@@ -60,7 +60,6 @@ public:
     int refreshes = 0;
     bool updateEnabled = false;
     bool timerRunning = true;
-    int menusAdded = 0;
     bool alive = true;
     int closeRequests = 0;
     int doEvents = 0;
@@ -97,7 +96,7 @@ public:
     void RefreshList() override { ++refreshes; }
     void EnableUpdateButton(bool enabled) override { updateEnabled = enabled; }
     void StopStartTimer() override { timerRunning = false; }
-    void AddMenu() override { ++menusAdded; }
+    void AddMenu() override {}
     void Close() override { ++closeRequests; }
     bool IsAlive() const override { return alive; }
     void DoEvents() override {

@@ -107,9 +107,12 @@ TEST_F(Interpreter, WorkpathMovesWorkAndTempFoldersForLaterLines) {
     EXPECT_EQ(ToUtf8(s.window.list[1]), "d:\\data\\d:\\data\\Temp\\");
 }
 
-TEST_F(Interpreter, WorkpathThatCannotBeMadeChangesNothing) {
+TEST_F(Interpreter, WorkpathThatCannotBeMadeChangesNothingAndABadNameEndsTheSession) {
     s.files.AddFile(u"q:\\nowhere");  // a file where the folder would go
     EXPECT_TRUE(Run(u"workpath,q:\\nowhere\\"));
+    for (const char16_t* bad : {u"workpath,c:\\a<b|c", u"workpath,c:\\a:b", u"workpath,c:\\a\tb"}) {
+        EXPECT_THROW(Run(bad), QxError) << ToUtf8(bad);
+    }
     EXPECT_EQ(ToUtf8(form.strWorkDir), "c:\\qxwork\\");
     EXPECT_EQ(ToUtf8(form.strTempDir), "c:\\qxwork\\temp\\");
     EXPECT_TRUE(s.window.list.empty());
