@@ -1,8 +1,7 @@
 #include "actions/ProgramActions.h"
 
-#include <cmath>
-
 #include "actions/KeySequence.h"
+#include "actions/WindowStyle.h"
 #include "script/NumericValue.h"
 
 namespace qx {
@@ -19,16 +18,10 @@ Text ResolveBareName(const FrmUpdate& form, const Text& name) {
     return name.find(u'\\') == Text::npos ? form.strWorkDir + name : name;
 }
 
-// The style number of an execute line: the numeric value rounded down.
-// Only the styles a started program can be given are accepted; anything
-// else would start it in some unintended way, so it fails the line.
+// Any other style would start the program in some unintended way, so it
+// fails the line.
 int WindowStyle(const Text& strWinStyle) {
-    const double number = std::floor(NumericValue(strWinStyle));
-    const int known[] = {winstyle::kHide,           winstyle::kNormalFocus,    winstyle::kMinimizedFocus,
-                         winstyle::kMaximizedFocus, winstyle::kNormalNoFocus, winstyle::kMinimizedNoFocus};
-    for (int style : known) {
-        if (number == style) return style;
-    }
+    if (const std::optional<int> style = WindowStyleOf(NumericValue(strWinStyle))) return *style;
     throw QxError(err::kInvalidCall, u"无效的窗口样式：" + strWinStyle);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "download/HttpDate.h"
+#include "download/ServerPath.h"
 #include "download/TextUtils.h"
 #include "download/modFileTime.h"
 
@@ -210,8 +211,8 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
     try {
         // The query never reaches the server.
         strURL = StrLeft(strURL + u"?", u"?");
-        // No scheme in the first seven characters: a path on the update server.
-        if (strURL.substr(0, 7).find(u':') == Text::npos) strURL = form.strServerURL + strURL;
+        // Without a scheme: a path on the update server.
+        if (!HasScheme(strURL)) strURL = form.strServerURL + strURL;
         if (local.empty()) local = form.strTempDir + StrRightBack(strURL, u"/");
         const Text folder = StrLeftBack(local, u"\\");
         if (!files.DirExists(folder) && !files.FileExists(folder)) MyMkDir(form, folder);
