@@ -3,7 +3,6 @@
 // likely meant.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <string>
 #include <vector>

@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""The script checker qxcheck as a script author runs it: its options, its two
-report forms and its exit status. What the checker finds is the unit tests'
-business; here only as much of it as shows the reports.
-
-Environment: QXCHECK names the program to test, QX_SOURCE_DIR the source tree
-whose sample update folder must check clean.
-"""
+"""qxcheck as a script author runs it (QXCHECK): options, report forms, exit status. What the
+checker finds is for the unit tests. The sample update folder of QX_SOURCE_DIR must check clean."""
 import json
 import os
 import re
@@ -13,8 +8,7 @@ import subprocess
 import tempfile
 import unittest
 
-TOOL = os.environ.get("QXCHECK", "")
-SOURCE_DIR = os.environ.get("QX_SOURCE_DIR", "")
+TOOL, SOURCE_DIR = os.environ.get("QXCHECK", ""), os.environ.get("QX_SOURCE_DIR", "")
 CLEAN, FINDINGS, UNREADABLE = 0, 1, 2
 UNKNOWN = '"%s" is not a command; the line is ignored (did you mean "down"?)'
 
@@ -48,8 +42,7 @@ class QxcheckTest(unittest.TestCase):
         one = self.write("one.inf", "2024-03-01", "dowload,x")
         two = self.write("two.inf", "2024-03-01", "dowload,x", "wait,5s")
         self.assertEqual(self.run_tool(clean), (CLEAN, "", "no findings\n"))
-        self.assertEqual(self.run_tool(one), (FINDINGS, one + ":2:1: unknown-keyword: " + UNKNOWN % "dowload" + "\n",
-                                              "1 finding\n"))
+        self.assertEqual(self.run_tool(one)[::2], (FINDINGS, "1 finding\n"))
         self.assertEqual(self.run_tool(clean, two)[1:], (
             two + ":2:1: unknown-keyword: " + UNKNOWN % "dowload" + "\n" +
             two + ':3:6: wait-value: "5s" is not a plain number of seconds: it reads as 5\n', "2 findings\n"))
@@ -62,25 +55,22 @@ class QxcheckTest(unittest.TestCase):
     def test_json_report(self):
         dirty = self.write("dirty.inf", "2024-03-01", 'dow"l\\你\t,x')
         status, out, _ = self.run_tool("--json", dirty, self.missing)
-        self.assertEqual(status, UNREADABLE)
         self.assertIn('"message":"\\"dow\\"l\\\\你\\u0009\\" is not a command', out)
         report = json.loads(out)
+        self.assertEqual((status, [e["file"] for e in report["errors"]]), (UNREADABLE, [self.missing]))
         self.assertEqual(report["findings"], [{"file": dirty, "line": 2, "column": 1, "code": "unknown-keyword",
                                                "message": UNKNOWN % 'dow"l\\你\t'}])
-        self.assertEqual([e["file"] for e in report["errors"]], [self.missing])
         clean = self.write("clean.inf", "2024-03-01")
         self.assertEqual(self.run_tool("--json", clean), (CLEAN, '{"findings":[],"errors":[]}\n', ""))
 
     def test_code_page_and_previous_stamp(self):
         gbk = self.write("gbk.inf", "2024-03-01 10:00:00", "message,你好")
-        self.assertEqual(self.codes(gbk), (CLEAN, []))
-        self.assertEqual(self.codes("--codepage", "65001", gbk), (FINDINGS, [("2:9", "invalid-byte")]))
-        bad = self.write("bad.inf", raw=b"2024-03-01\r\nmessage,\xc4\xe3\xff\r\n")
-        self.assertIn("not valid in code page 936", self.run_tool(bad)[1])
         utf8 = self.write("utf8.inf", "2024-03-01", "message,你好", encoding="utf-8")
-        self.assertEqual(self.codes("--codepage", "65001", utf8), (CLEAN, []))
-        self.assertEqual(self.codes("--previous", "2024-03-01 10:00:00", gbk), (FINDINGS, [("1:1", "stamp-not-later")]))
-        self.assertEqual(self.codes("--previous", "2024-03-01", gbk), (CLEAN, []))
+        for args, expected in (([gbk], []), (["--codepage", "65001", gbk], [("2:9", "invalid-byte")]),
+                               (["--codepage", "65001", utf8], []), (["--previous", "2024-03-01", gbk], []),
+                               (["--previous", "2024-03-01 10:00:00", gbk], [("1:1", "stamp-not-later")])):
+            self.assertEqual(self.codes(*args), (FINDINGS if expected else CLEAN, expected), args)
+        self.assertIn("not valid in code page 936", self.run_tool(self.write("bad.inf", raw=b"2024-03-01\xff"))[1])
 
     def test_server_folder(self):
         root = self.path("www")
@@ -88,9 +78,8 @@ class QxcheckTest(unittest.TestCase):
         self.write("www/qxupdate/app.exe", raw=b"MZ")
         self.write("www/files/big.zip", raw=b"PK")
         os.makedirs(os.path.join(root, "qxupdate", "gone.ini"))  # a folder is not the file
-        expected = (FINDINGS, [("3:8", "server-missing")])
-        self.assertEqual(self.codes("--server", root), expected)  # the script the folder publishes
-        self.assertEqual(self.codes("--server", root + "/"), expected)
+        for server in (root, root + "/"):  # checks the script the folder publishes
+            self.assertEqual(self.codes("--server", server), (FINDINGS, [("3:8", "server-missing")]))
 
     def test_bad_usage_exits_2_and_help_0(self):
         path = self.write("update.inf", "2024-03-01")
