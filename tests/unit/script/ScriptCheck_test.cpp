@@ -85,7 +85,7 @@ TEST(CheckLine, FindingsOfOneLine) {
         {u"regdelete,HKCU\\Name", "11:reg-path"}, {u"regdelete,HKCU\\S\\", ""},
         // numbers
         {u"wait,0.5", ""}, {u"wait,3600", ""}, {u"wait,5s", "6:wait-value"}, {u"wait,5000", "6:wait-value"},
-        {u"wait,-1", "6:wait-value"}, {u"wait,1e400", "6:wait-value"}, {u"msgbox,a,64", ""}, {u"msgbox,a,&h24", ""},
+        {u"wait,-1", "6:wait-value"}, {u"wait,1e400", "6:wait-value"}, {u"msgbox,a,0", ""}, {u"msgbox,a,&h24", ""},
         {u"msgbox,a,292", ""}, {u"msgbox,a,48+4", "10:msgbox-style"}, {u"msgbox,a,1E20", "10:msgbox-style"},
         {u"msgbox,a,7", "10:msgbox-style"}, {u"msgbox,a,80", "10:msgbox-style"}, {u"msgbox,a,-1", "10:msgbox-style"},
         {u"execute,a,0", ""}, {u"execute,a,6", ""}, {u"execute,a,5", "11:execute-style"},
