@@ -25,10 +25,6 @@ std::vector<Finding> Line(const Text& line) {
     return out;
 }
 
-std::string Check(const Text& script, const Options& options = Options()) {
-    return Codes(CheckScriptText(script, {}, options));
-}
-
 // ASCII, plus double-byte characters in the manner of the Chinese code
 // pages: a lead byte 81-FE followed by a trail byte from 40 up.
 bool FakeDbcs(const Bytes& bytes, Text& text) {
@@ -177,7 +173,9 @@ TEST(ScriptCheck, WholeFiles) {
         {u"2024-03-01\r\nver,a.exe,1.2\r\n\r\nmessage,a\r\nmessage,b", "4:1:after-ver", false},
         {u"2024-03-01\r\nver,a.exe,1.2\r\n\r\n", "", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(Check(c.script, c.later ? later : Options()), c.expected) << ToUtf8(c.script);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Codes(CheckScriptText(c.script, {}, c.later ? later : Options())), c.expected) << ToUtf8(c.script);
+    }
 }
 
 TEST(ScriptCheck, BytesAreDecodedWhereTheyAreValidAndReportedWhereNot) {
