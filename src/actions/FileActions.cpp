@@ -1,15 +1,13 @@
 #include "actions/FileActions.h"
 
+#include "download/TextUtils.h"
+
 namespace qx {
 
 namespace {
 
-const Text kQuote(1, u'"');
-
 // Message-box flags: the stop icon with an OK button only.
 constexpr int kStopBox = 16;
-
-Text Quoted(const Text& text) { return kQuote + text + kQuote; }
 
 }  // namespace
 

@@ -2,14 +2,14 @@
 
 #include <memory>
 
+#include "download/TextUtils.h"
+
 namespace qx {
 
 namespace {
 
 const Text kQuote(1, u'"');
 const Bytes kLineEnd = "\r\n";
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 

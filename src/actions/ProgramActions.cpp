@@ -1,17 +1,14 @@
 #include "actions/ProgramActions.h"
 
-#include <cmath>
+#include "download/TextUtils.h"
 
 #include "actions/KeySequence.h"
+#include "actions/WindowStyle.h"
 #include "script/NumericValue.h"
 
 namespace qx {
 
 namespace {
-
-const Text kQuote(1, u'"');
-
-Text Quoted(const Text& text) { return kQuote + text + kQuote; }
 
 // A text without any backslash names something in the work folder; for a
 // command line the test covers the arguments too.
@@ -49,16 +46,10 @@ Text ResolveCommand(const FrmUpdate& form, const Text& command) {
     return form.strWorkDir + command;
 }
 
-// The style number of an execute line: the numeric value rounded down.
-// Only the styles a started program can be given are accepted; anything
-// else would start it in some unintended way, so it fails the line.
+// Any other style would start the program in some unintended way, so it
+// fails the line.
 int WindowStyle(const Text& strWinStyle) {
-    const double number = std::floor(NumericValue(strWinStyle));
-    const int known[] = {winstyle::kHide,           winstyle::kNormalFocus,    winstyle::kMinimizedFocus,
-                         winstyle::kMaximizedFocus, winstyle::kNormalNoFocus, winstyle::kMinimizedNoFocus};
-    for (int style : known) {
-        if (number == style) return style;
-    }
+    if (const std::optional<int> style = WindowStyleOf(NumericValue(strWinStyle))) return *style;
     throw QxError(err::kInvalidCall, u"无效的窗口样式：" + strWinStyle);
 }
 

@@ -1,24 +1,11 @@
 #include "app/frmUpdate.h"
 
 #include "config/HandOver.h"
+#include "download/TextUtils.h"
 #include "script/Paths.h"
 #include "version.h"
 
 namespace qx {
-
-namespace {
-
-Text Trim(const Text& s) {
-    size_t b = 0;
-    size_t e = s.size();
-    while (b < e && s[b] == u' ') ++b;
-    while (e > b && s[e - 1] == u' ') --e;
-    return s.substr(b, e - b);
-}
-
-Text Decimal(int value) { return FromUtf8(std::to_string(value)); }
-
-}  // namespace
 
 FrmUpdate::FrmUpdate(const Platform& platform) : p_(platform) {}
 

@@ -4,12 +4,11 @@
 
 #include "config/HandOver.h"
 #include "download/DownloadCommands.h"
+#include "download/TextUtils.h"
 
 namespace qx {
 
 namespace {
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // The decimal number a part begins with, blanks before it skipped; 0 when
 // it does not begin with one.

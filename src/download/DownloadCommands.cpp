@@ -1,19 +1,12 @@
 #include "download/DownloadCommands.h"
 
-#include "download/DownloadFile.h"
 #include "download/TextUtils.h"
+#include "download/DownloadFile.h"
+#include "download/ServerPath.h"
 
 namespace qx {
 
 namespace {
-
-const Text kQuote(1, u'"');
-
-// A bare file name lives in the server's update folder; anything with a "/"
-// is already a server path or a URL.
-Text ServerReference(const Text& strURL) {
-    return strURL.find(u'/') == Text::npos ? u"/qxupdate/" + strURL : strURL;
-}
 
 // The target of create and update: the file name of the reference when no
 // target is given, under the work folder unless it names a drive.
@@ -27,12 +20,12 @@ Text WorkTarget(const FrmUpdate& form, const Text& strURL, const Text& strLocalF
 }  // namespace
 
 Text DoDown(FrmUpdate& form, const Text& strURL, const Text& strLocalFile) {
-    form.Message(u"正在下载文件" + kQuote + strURL + kQuote + u"……");
+    form.Message(u"正在下载文件" + Quoted(strURL) + u"……");
     return DownloadFile(form, ServerReference(strURL), strLocalFile, false);
 }
 
 Text DoCreate(FrmUpdate& form, const Text& strURL, const Text& strLocalFile) {
-    form.Message(u"正在创建文件" + kQuote + strURL + kQuote + u"……");
+    form.Message(u"正在创建文件" + Quoted(strURL) + u"……");
     const Text url = ServerReference(strURL);
     const Text target = WorkTarget(form, url, strLocalFile);
     if (form.platform().files.FileExists(target)) return Text();
@@ -40,7 +33,7 @@ Text DoCreate(FrmUpdate& form, const Text& strURL, const Text& strLocalFile) {
 }
 
 Text DoUpdate(FrmUpdate& form, const Text& strURL, const Text& strLocalFile) {
-    form.Message(u"正在更新文件" + kQuote + strURL + kQuote + u"……");
+    form.Message(u"正在更新文件" + Quoted(strURL) + u"……");
     const Text url = ServerReference(strURL);
     return DownloadFile(form, url, WorkTarget(form, url, strLocalFile), true);
 }

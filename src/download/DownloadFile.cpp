@@ -4,6 +4,7 @@
 #include <string>
 
 #include "download/HttpDate.h"
+#include "download/ServerPath.h"
 #include "download/TextUtils.h"
 #include "download/modFileTime.h"
 
@@ -15,8 +16,6 @@ namespace {
 const char16_t kUrlKeep[] = u"-/:.?&=";
 
 constexpr int32_t kTypeMismatch = 13;
-
-Text Decimal(int64_t n) { return FromUtf8(std::to_string(n)); }
 
 // The busy pointer and the progress display for the length of one download,
 // both put back on every way out.
@@ -224,14 +223,25 @@ int32_t ReadLength(const Text& header) {
     return static_cast<int32_t>(value);
 }
 
+// How long a target held by another program (a virus scanner reading the
+// old file) is waited for before the download is refused.
+constexpr uint64_t kHeldTargetWaitMs = 500;
+
 // The target may be replaced only when nobody holds it open, it is not
-// read-only and it is not a folder.
-bool TargetWritable(IFileSystem& files, const Text& target) {
+// read-only and it is not a folder. A brief hold is waited out with the
+// window answering; only one that lasts refuses the download.
+bool TargetWritable(const Platform& platform, WindowWaiter& waiter, const Text& target) {
+    IFileSystem& files = platform.files;
     try {
         if (files.DirExists(target)) return false;
         if (!files.FileExists(target)) return true;
         if ((files.GetAttributes(target) & attr::kReadOnly) != 0) return false;
-        return files.CanOpenExclusively(target);
+        const uint64_t until = platform.clock.MonotonicMs() + kHeldTargetWaitMs;
+        while (!files.CanOpenExclusively(target)) {
+            if (platform.clock.MonotonicMs() >= until || !waiter.KeepWaiting()) return false;
+            platform.clock.Sleep(10);
+        }
+        return true;
     } catch (...) {
         return false;
     }
@@ -293,8 +303,8 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
     try {
         // The query never reaches the server.
         strURL = StrLeft(strURL + u"?", u"?");
-        // No scheme in the first seven characters: a path on the update server.
-        if (strURL.substr(0, 7).find(u':') == Text::npos) strURL = form.strServerURL + strURL;
+        // Without a scheme: a path on the update server.
+        if (!HasScheme(strURL)) strURL = form.strServerURL + strURL;
         if (local.empty()) local = form.strTempDir + StrRightBack(strURL, u"/");
         const Text folder = StrLeftBack(local, u"\\");
         if (!files.DirExists(folder) && !files.FileExists(folder)) MyMkDir(form, folder);
@@ -329,7 +339,7 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
                 return local;  // unchanged
             }
 
-            if (!TargetWritable(files, local)) return targetInUse();
+            if (!TargetWritable(platform, waiter, local)) return targetInUse();
             // Without a time stamp nothing tells a later attempt that the
             // server still has the same file, so such a download is not
             // continued.

@@ -41,4 +41,22 @@ int32_t U2UTF(int32_t lngIn);
 // first, without leading zero bytes (0 -> "%00", negative -> four groups).
 Text Hex2(int32_t lngIn);
 
+// Small helpers every part of the core shares.
+
+// A space or a tab: what scripts and headers count as blank.
+bool IsBlank(char16_t c);
+
+// The text without blanks at either end.
+Text Trim(const Text& s);
+
+// ASCII letters folded to lower case; every other character kept as it is,
+// which is all the comparison of keywords and prefixes needs.
+Text LowerAscii(Text s);
+
+// A whole number in decimal digits, "-" in front when negative.
+Text Decimal(long long n);
+
+// The text between two double quotes, as progress lines show names.
+Text Quoted(const Text& text);
+
 }  // namespace qx

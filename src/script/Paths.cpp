@@ -87,14 +87,23 @@ void InitPaths(FrmUpdate& form) {
     form.strServerURL = ServerURLFromAddress(GetServerIP(form));
 }
 
+const std::array<PathMacro, 6>& PathMacros() {
+    static const std::array<PathMacro, 6> kMacros = {{
+        {u"StartMenu", &FrmUpdate::strStartMenuDir},
+        {u"Desktop", &FrmUpdate::strDesktopDir},
+        {u"WorkDir", &FrmUpdate::strWorkDir},
+        {u"TempDir", &FrmUpdate::strTempDir},
+        {u"SysDir", &FrmUpdate::strSysDir},
+        {u"WinDir", &FrmUpdate::strWinDir},
+    }};
+    return kMacros;
+}
+
 Text ReplaceCommonPath(const FrmUpdate& form, const Text& strLine) {
     Text line = strLine;
-    ReplaceAll(line, u"$StartMenu\\", form.strStartMenuDir);
-    ReplaceAll(line, u"$Desktop\\", form.strDesktopDir);
-    ReplaceAll(line, u"$WorkDir\\", form.strWorkDir);
-    ReplaceAll(line, u"$TempDir\\", form.strTempDir);
-    ReplaceAll(line, u"$SysDir\\", form.strSysDir);
-    ReplaceAll(line, u"$WinDir\\", form.strWinDir);
+    for (const PathMacro& macro : PathMacros()) {
+        ReplaceAll(line, u"$" + Text(macro.name) + u"\\", form.*macro.folder);
+    }
     return line;
 }
 

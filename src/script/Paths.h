@@ -2,6 +2,8 @@
 // path macros that stand for them in script lines.
 #pragma once
 
+#include <array>
+
 #include "app/frmUpdate.h"
 
 namespace qx {
@@ -14,6 +16,15 @@ void InitPaths(FrmUpdate& form);
 // The server URL for an address from the program file: "http://" in front,
 // unless the address already begins with "http://" or "https://".
 Text ServerURLFromAddress(const Text& address);
+
+// A folder a script line may name by macro: "$" + name + "\".
+struct PathMacro {
+    const char16_t* name;
+    Text FrmUpdate::*folder;
+};
+
+// The macros in the order they are expanded.
+const std::array<PathMacro, 6>& PathMacros();
 
 // strLine with every "$StartMenu\", "$Desktop\", "$WorkDir\", "$TempDir\",
 // "$SysDir\" and "$WinDir\" replaced by the current folder, in that order

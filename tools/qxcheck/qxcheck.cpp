@@ -1,7 +1,6 @@
 #include "qxcheck.h"
 
-#include <string>
-
+#include "download/TextUtils.h"
 #include "script/ScriptCheck.h"
 #include "script/Stamp.h"
 
@@ -33,6 +32,32 @@ bool ParseCodePage(const Text& text, unsigned& out) {
     return value > 0 && value < 65536;
 }
 
+// "update.inf:3:1: unknown-keyword: ..." for people.
+Text FormatFinding(const Text& fileName, const check::Finding& f) {
+    return fileName + u":" + Decimal(f.line) + u":" + Decimal(f.column) + u": " + FromUtf8(f.code) + u": " +
+           f.message;
+}
+
+// A JSON string literal, quotes included.
+Text JsonString(const Text& text) {
+    Text out = u"\"";
+    for (char16_t c : text) {
+        if (c == u'"' || c == u'\\') {
+            out.push_back(u'\\');
+            out.push_back(c);
+        } else if (c < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += u"\\u00";
+            out.push_back(static_cast<char16_t>(kHex[c >> 4]));
+            out.push_back(static_cast<char16_t>(kHex[c & 0xF]));
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back(u'"');
+    return out;
+}
+
 struct FileResult {
     Text file;
     bool readable = false;
@@ -47,10 +72,10 @@ Text JsonReport(const std::vector<FileResult>& results) {
         for (const check::Finding& f : r.findings) {
             if (!first) out += u",";
             first = false;
-            out += u"{\"file\":" + check::JsonString(r.file) + u",\"line\":" + FromUtf8(std::to_string(f.line)) +
-                   u",\"column\":" + FromUtf8(std::to_string(f.column)) +
-                   u",\"code\":" + check::JsonString(FromUtf8(f.code)) +
-                   u",\"message\":" + check::JsonString(f.message) + u"}";
+            out += u"{\"file\":" + JsonString(r.file) + u",\"line\":" + Decimal(f.line) +
+                   u",\"column\":" + Decimal(f.column) +
+                   u",\"code\":" + JsonString(FromUtf8(f.code)) +
+                   u",\"message\":" + JsonString(f.message) + u"}";
         }
     }
     out += u"],\"errors\":[";
@@ -59,7 +84,7 @@ Text JsonReport(const std::vector<FileResult>& results) {
         if (r.readable) continue;
         if (!first) out += u",";
         first = false;
-        out += u"{\"file\":" + check::JsonString(r.file) + u",\"message\":" + check::JsonString(r.error) + u"}";
+        out += u"{\"file\":" + JsonString(r.file) + u",\"message\":" + JsonString(r.error) + u"}";
     }
     out += u"]}";
     return out;
@@ -106,7 +131,7 @@ int Run(Host& host, const std::vector<Text>& args) {
         }
     }
     if (!host.KnowsCodePage(codePage)) {
-        return usageError(T("this system has no converter for code page ") + FromUtf8(std::to_string(codePage)));
+        return usageError(T("this system has no converter for code page ") + Decimal(codePage));
     }
     if (files.empty()) {
         if (serverDir.empty()) return usageError(T("no script given"));
@@ -144,7 +169,7 @@ int Run(Host& host, const std::vector<Text>& args) {
         }
         if (!json) {
             if (!r.readable) host.Err(file + u": cannot be read: " + r.error);
-            for (const check::Finding& f : r.findings) host.Out(check::FormatFinding(file, f));
+            for (const check::Finding& f : r.findings) host.Out(FormatFinding(file, f));
         }
         results.push_back(std::move(r));
     }
@@ -155,7 +180,7 @@ int Run(Host& host, const std::vector<Text>& args) {
         for (const FileResult& r : results) count += r.findings.size();
         if (status != kUnreadable) {
             host.Err(count == 0 ? T("no findings")
-                                : FromUtf8(std::to_string(count)) + T(count == 1 ? " finding" : " findings"));
+                                : Decimal(static_cast<long long>(count)) + T(count == 1 ? " finding" : " findings"));
         }
     }
     return status;

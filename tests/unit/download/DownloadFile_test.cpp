@@ -626,7 +626,8 @@ TEST_F(DownloadFileTest, UnwritableTargetGivesTheAlreadyOpenLineOnly) {
         {"read-only", existing,
          [&](fake::FakeFileSystem& fs) { fs.AddFile(existing, "running", attr::kReadOnly); }},
         {"a folder", u"c:\\qxwork\\app.exe", [&](fake::FakeFileSystem& fs) { fs.AddDir(existing); }},
-        {"no folder to hold the part file", u"app.exe", [](fake::FakeFileSystem&) {}},
+        {"no folder to hold the part file", u"q:\\gone\\app.exe",
+         [](fake::FakeFileSystem& fs) { fs.AddFile(u"q:\\gone", "a file where the folder would go"); }},
     };
     for (const Case& c : cases) {
         Services fresh;
@@ -645,6 +646,20 @@ TEST_F(DownloadFileTest, UnwritableTargetGivesTheAlreadyOpenLineOnly) {
         EXPECT_EQ(fresh.window.pointerShape, kCallerPointer) << c.what;
         EXPECT_EQ(f.Err.number, 0) << c.what << ": error left pending";
     }
+}
+
+TEST_F(DownloadFileTest, TargetHeldBrieflyIsWaitedFor) {
+    const Text target = u"c:\\qxwork\\app.exe";
+    s.files.AddFile(target, "running");
+    s.files.Lock(target);
+    int rounds = 0;
+    s.window.onDoEvents = [&] {
+        if (++rounds == 3) s.files.Lock(target, false);
+    };
+    Serve(FileServer{"new", kLastModified});
+
+    EXPECT_EQ(DownloadFile(form, u"/qxupdate/app.exe", target), target) << Join(s.window.list);
+    EXPECT_EQ(s.files.Contents(target), "new");
 }
 
 TEST_F(DownloadFileTest, TargetLockedDuringTheDownloadIsNotReplaced) {
