@@ -73,10 +73,15 @@ def _read(path, mode="rb"):
 
 
 def prefix_processes():
-    """(pid, argv) of every live process that runs in this build's prefix."""
+    """(pid, argv) of every live process that runs in this build's prefix.
+    Wine starts a program through a fork of its starter (two, in fact), which
+    show the starter's arguments until they exec or end; such a fork is not
+    another copy of the starter, so a process whose parent shows the same
+    arguments is left out."""
     want = b"WINEPREFIX=" + PREFIX.encode()
     me = os.getpid()
     found = []
+    parents = {}
     for name in os.listdir("/proc"):
         if not name.isdigit() or int(name) == me:
             continue
@@ -88,7 +93,12 @@ def prefix_processes():
             continue
         argv = (_read(f"/proc/{name}/cmdline") or b"").split(b"\0")
         found.append((int(name), [a.decode("utf-8", "replace") for a in argv if a]))
-    return found
+        # The parent pid is the field after the state, past the ")" that
+        # ends the program name.
+        fields = stat.rsplit(")", 1)[-1].split()
+        parents[int(name)] = int(fields[1]) if len(fields) > 1 else 0
+    by_pid = dict(found)
+    return [(pid, argv) for pid, argv in found if by_pid.get(parents[pid]) != argv]
 
 
 def _is_wine_service(argv):
