@@ -36,8 +36,6 @@ WORK_ROOT = os.path.join(BUILD_DIR, "e2e-work")
 # Exit codes of the driver.
 DRIVER_OK = 0
 DRIVER_USAGE = 1
-DRIVER_NOT_FOUND = 2
-DRIVER_REFUSED = 3
 
 # A driver run costs about half a second of Wine start-up; this is its own
 # limit on top of the polling time it was given.
@@ -312,23 +310,6 @@ class Driver:
     def wait_gone(self, timeout_ms, **selector):
         return self.run("wait-gone", timeout_ms=timeout_ms, **selector).ok
 
-    def start_watch_enable(self, button, timeout_ms, **selector):
-        """Starts a driver that reports when a window appears and when one of
-        its buttons becomes enabled; returns (process, line reader) once the
-        driver is ready to see the window."""
-        argv = ["watch-enable", "--button-hex", hexu(button), "--timeout-ms", str(timeout_ms),
-                *self._selector(**selector)]
-        proc = subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        _tracked_pids.add(proc.pid)
-        reader = LineReader(proc.stdout)
-        line = reader.readline(DRIVER_OVERHEAD_S)
-        if line is None or json.loads(line).get("event") != "ready":
-            proc.kill()
-            proc.wait(10)
-            raise AssertionError(f"watch-enable driver did not get ready; it printed {reader.lines!r}")
-        return proc, reader
-
 
 # ---------------------------------------------------------------- describing state
 
@@ -478,18 +459,6 @@ class UpdaterTestCase(unittest.TestCase):
         self.apps.append(app)
         return app.start()
 
-    def watch_enable(self, button, timeout_ms, **selector):
-        """A driver watching for a window and the enabling of one of its
-        buttons (see Driver.start_watch_enable); ended at clean-up."""
-        proc, reader = self.driver.start_watch_enable(button, timeout_ms, **selector)
-        self.watchers.append(proc)
-        return reader
-
-    def copy_exe(self, file_name, source=None):
-        """A copy of the updater under another file name in the test's folder."""
-        target = os.path.join(self.work_dir, file_name)
-        shutil.copy2(source or EXE, target)
-        return target
 
     # ------------------------------------------------------------ looking
 
@@ -563,7 +532,3 @@ class UpdaterTestCase(unittest.TestCase):
                                  f"{timeout_s} s {why}, but is still running")
         return code
 
-    def expect_running(self, app, why):
-        if not app.running():
-            self.fail_with_state(f"{app.name} (pid {app.pid}) should still be running {why}, "
-                                 f"but ended with {app.proc.returncode}\n{app.log_tail()}")

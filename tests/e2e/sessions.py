@@ -5,7 +5,7 @@ list and answer its message boxes.
 
 Besides the harness's variables this reads QX_QXADDR (the deployer's tool
 that writes the server address; a .exe runs under Wine) and the helper
-programs of tests/e2e/helpers: QX_E2E_MARKER, QX_E2E_HOLDFILE, QX_E2E_KEYWIN,
+programs of tests/e2e/helpers: QX_E2E_MARKER, QX_E2E_KEYWIN,
 QX_E2E_BOXICON and QX_E2E_REGDLL. Each defaults to its place in the build
 folder.
 """
@@ -31,8 +31,6 @@ READING = "正在读取服务器上的升级信息……"
 ANALYSING = "正在分析升级信息……"
 DONE = "升级完毕。"
 UP_TO_DATE = "你机器上的程序已经是最新，无需升级。"
-QUESTION = "本机程序已经是最新版，\r\n确定仍要继续升级吗？"
-FAILED = "无法从服务器获取升级信息。"
 
 IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 
@@ -48,7 +46,6 @@ def _env_path(name, default):
 
 QXADDR = _env_path("QX_QXADDR", os.path.join(BUILD_DIR, "tools", "qxaddr.exe"))
 MARKER = _env_path("QX_E2E_MARKER", os.path.join(BUILD_DIR, "qxe2e_marker.exe"))
-HOLDFILE = _env_path("QX_E2E_HOLDFILE", os.path.join(BUILD_DIR, "qxe2e_holdfile.exe"))
 KEYWIN = _env_path("QX_E2E_KEYWIN", os.path.join(BUILD_DIR, "qxe2e_keywin.exe"))
 BOXICON = _env_path("QX_E2E_BOXICON", os.path.join(BUILD_DIR, "qxe2e_boxicon.exe"))
 REGDLL = _env_path("QX_E2E_REGDLL", os.path.join(BUILD_DIR, "qxe2e_regdll.dll"))
@@ -99,13 +96,6 @@ def stored_stamp(base_name):
 
 def forget_settings(base_name):
     reg("delete", f"{SETTINGS_ROOT}\\{base_name}", "/f")
-
-
-def store_stamp(base_name, text):
-    rc, out = reg("add", f"{SETTINGS_ROOT}\\{base_name}\\System", "/v", "Version", "/t", "REG_SZ",
-                  "/d", text, "/f")
-    if rc != 0:
-        raise AssertionError(f"could not store the stamp {text!r}: {out}")
 
 
 # ---------------------------------------------------------------- nginx
@@ -344,11 +334,6 @@ class SessionTestCase(UpdaterTestCase):
         self.seen = len(items)
         return added
 
-    def wait_for_line(self, text, timeout_s=SESSION_TIMEOUT_S):
-        def has(state):
-            items = items_of(state)
-            return items is not None and text in items[self.seen:]
-        return self.wait_for(has, timeout_s, f"the progress line {text!r}")
 
     # ------------------------------------------------------------ sessions
 
@@ -381,10 +366,6 @@ class SessionTestCase(UpdaterTestCase):
                                  f"{self.driver.last!r}")
         return box
 
-    def expect_no_box(self):
-        box = self.driver.msgbox(exe=self.exe_name)
-        if box is not None:
-            self.fail_with_state(f"expected no message box, got {box!r}")
 
     def box_icon(self, title):
         """Which standard icon the box titled `title` shows (see boxicon.cpp)."""

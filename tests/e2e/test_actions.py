@@ -1,7 +1,7 @@
 """Script actions on the local machine in whole sessions of the real
 program: files, the hosts file of the prefix, registration through
-regsvr32, started programs, key presses into a window of the test suite,
-and a file that another program holds open."""
+regsvr32, the registry, started programs and key presses into a window of
+the test suite."""
 
 import itertools
 import os
@@ -10,9 +10,8 @@ import time
 import unittest
 
 from harness import PREFIX
-from sessions import (ANALYSING, DONE, HOLDFILE, IDOK, KEYWIN, MARKER, READING, REGDLL, TITLE,
-                      FolderApp, SessionTestCase, read_bytes, reg, reg_value,
-                      start_enabled, stored_stamp)
+from sessions import (ANALYSING, DONE, KEYWIN, MARKER, READING, REGDLL, SessionTestCase,
+                      read_bytes, reg, reg_value, stored_stamp)
 
 HOSTS = os.path.join(PREFIX, "drive_c", "windows", "system32", "drivers", "etc", "hosts")
 REG_KEY = r"HKCU\Software\QXUpdateE2E"
@@ -115,6 +114,9 @@ class EveryActionSessionTest(ActionsTestCase):
             "hostsadd,qx-e2e-a.test,10.1.2.3",
             "hostsremove,qx-e2e-b.test",
             "register," + regdll,
+            "regwrite," + REG_KEY + "\\Written,written by the script",
+            "regwrite," + REG_KEY + "\\Gone,dword:7",
+            "regdelete," + REG_KEY + "\\Gone",
             f"execute,{marker} bare one two,1",
             f"execute,{ww}\\{marker} full x\\y,0",
             f"execute,{marker} minimised,6",
@@ -144,6 +146,9 @@ class EveryActionSessionTest(ActionsTestCase):
             '正在添加DNS记录"qx-e2e-a.test"……',
             '正在删除DNS记录"qx-e2e-b.test"……',
             '正在注册组件"' + regdll + '"……',
+            '正在写注册表信息"' + REG_KEY + '\\Written"……',
+            '正在写注册表信息"' + REG_KEY + '\\Gone"……',
+            '正在删除注册表信息"' + REG_KEY + '\\Gone"……',
             '正在执行程序"' + marker + ' bare one two"……',
             '正在执行程序"' + ww + '\\' + marker + ' full x\\y"……',
             '正在执行程序"' + marker + ' minimised"……',
@@ -191,6 +196,9 @@ class EveryActionSessionTest(ActionsTestCase):
         self.check("marker of an execute line with style 5", False,
                    os.path.exists(os.path.join(w, "badstyle.marker")))
 
+        self.check("values the script wrote and deleted", ("written by the script", None),
+                   (reg_value(REG_KEY, "Written"), reg_value(REG_KEY, "Gone")))
+
         # Registration runs on its own; give it time.
         deadline = time.monotonic() + HELPER_TIMEOUT_S
         registered = None
@@ -214,49 +222,6 @@ class EveryActionSessionTest(ActionsTestCase):
             time.sleep(0.2)
         self.check("characters the key window received", expected_keys, got_keys)
         self.check("stored stamp", "2030-01-01", stored_stamp(self.base_name))
-
-
-class CheckWritableTest(ActionsTestCase):
-
-    def test_a_file_held_open_stops_the_session_with_the_two_line_box(self):
-        w = self.work_folder_with(HOLDFILE)
-        ww = self.win(w)
-        holder_exe = os.path.join(w, os.path.basename(HOLDFILE))
-        held = os.path.join(w, "held.txt")
-        holder = FolderApp(holder_exe, w, log_dir=self.work_dir, name="holder")
-        holder.args = [self.win(held)]
-        self.apps.append(holder)
-        holder.start()
-        self.wait_for_file(held + ".held", HELPER_TIMEOUT_S, "the helper holding held.txt")
-
-        self.start_updater("QXaHeld")
-        cases = [
-            ("a file held open without sharing", "held.txt", ww + "\\held.txt"),
-            ("a running program", os.path.basename(HOLDFILE),
-             ww + "\\" + os.path.basename(HOLDFILE)),
-        ]
-        for what, name, resolved in cases:
-            text = '文件"' + resolved + '"已打开，升级无法继续。\r\n请关闭相关的应用程序后再试。'
-            self.publish(["2030-01-01", "workpath," + ww, "message,before the check",
-                          "checkwritable," + name, "message,must not run"])
-            self.click_start()
-            box = self.expect_box()
-            self.check(f"box for {what} (title, text, buttons, icon)",
-                       (TITLE, text, [IDOK], "hand"), self.describe_box(box))
-            state = self.look()
-            self.check(f"start button while the box for {what} is open", False, start_enabled(state))
-            self.answer_box(IDOK, box)
-            state = self.wait_for(start_enabled, 10, "the start button enabled after the box")
-            self.check_lines(f"of a session stopped by {what}", [
-                READING, ANALYSING,
-                '正在设置工作目录"' + ww + '\\"……',
-                "before the check",
-                '正在检测文件"' + name + '"……',
-                text,
-            ], self.new_lines(state))
-            self.expect_no_box()
-            self.check(f"stored stamp after {what}", None, stored_stamp(self.base_name))
-        self.expect_running(holder, "while the session checked its files")
 
 
 if __name__ == "__main__":

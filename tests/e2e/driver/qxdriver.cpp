@@ -577,12 +577,6 @@ int ClickButton(const Args& a, const TopLevel& top) {
 
 // ---------------------------------------------------------------- commands
 
-int CmdList(Args& a) {
-  std::vector<TopLevel> found = FindTopLevel(a.target);
-  for (const TopLevel& w : found) EmitLine(TopLevelJson(w));
-  return kExitOk;
-}
-
 int CmdFind(Args& a) {
   std::vector<TopLevel> found;
   if (!WaitForWindows(a, &found)) return NotFound(a, "window");
@@ -725,55 +719,6 @@ int CmdWaitGone(Args& a) {
       return kExitNotFound;
     }
     Sleep(kPollMs);
-  }
-}
-
-// Reports when a window first appears and when one of its buttons becomes
-// enabled, with times in ms since the driver printed "ready". Started before
-// the program under test, it sees the window within a few ms of it being
-// shown, which a fresh driver run per look could not.
-int CmdWatchEnable(Args& a) {
-  if (!a.has_button && !a.has_id) {
-    EmitError("watch-enable needs --button, --button-hex or --id");
-    return kExitUsage;
-  }
-  EmitLine("{\"event\":\"ready\"}");
-  Deadline d(a.timeout_ms);
-  HWND seen = nullptr;
-  for (;;) {
-    if (!seen) {
-      std::vector<TopLevel> found = FindTopLevel(a.target);
-      if (!found.empty()) {
-        seen = found[0].hwnd;
-        std::vector<Child> children = ChildrenOf(seen);
-        const Child* button = nullptr;
-        for (const Child& c : children) {
-          if (ButtonMatches(a, c)) button = &c;
-        }
-        EmitLine("{\"event\":\"seen\",\"t_ms\":" + Num(d.Elapsed()) + ",\"window\":" +
-                 TopLevelJson(found[0]) + ",\"button\":" +
-                 (button ? ChildJson(*button) : std::string("null")) + "}");
-        if (button && button->enabled) return kExitOk;
-      }
-    } else {
-      if (!IsWindow(seen)) {
-        EmitError("the window closed before the button was enabled");
-        return kExitNotFound;
-      }
-      std::vector<Child> children = ChildrenOf(seen);
-      for (const Child& c : children) {
-        if (ButtonMatches(a, c) && c.enabled) {
-          EmitLine("{\"event\":\"enabled\",\"t_ms\":" + Num(d.Elapsed()) + ",\"button\":" +
-                   ChildJson(c) + "}");
-          return kExitOk;
-        }
-      }
-    }
-    if (d.Passed()) {
-      EmitError(seen ? "the button stayed disabled" : "the window did not appear");
-      return kExitNotFound;
-    }
-    Sleep(5);
   }
 }
 
@@ -921,8 +866,8 @@ int CmdFollow(Args& a) {
 
 void Usage() {
   EmitError(
-      "usage: qxdriver COMMAND [options]; commands: list, find, count [--expect N], state, "
-      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, watch-enable, "
+      "usage: qxdriver COMMAND [options]; commands: find, count [--expect N], state, "
+      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, "
       "settext HEX (--id N | --control-class C), follow; "
       "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
       "--timeout-ms N, --button[-hex] T, --id N, --all (state); BUTTON is hex of its UTF-8 text or id:N");
@@ -938,7 +883,6 @@ int wmain(int argc, wchar_t** argv) {
     EmitError(a.error);
     return kExitUsage;
   }
-  if (a.command == L"list") return CmdList(a);
   if (a.command == L"find") return CmdFind(a);
   if (a.command == L"count") return CmdCount(a);
   if (a.command == L"state") return CmdState(a);
@@ -948,7 +892,6 @@ int wmain(int argc, wchar_t** argv) {
   if (a.command == L"msgbox") return CmdMsgbox(a);
   if (a.command == L"answer") return CmdAnswer(a);
   if (a.command == L"wait-gone") return CmdWaitGone(a);
-  if (a.command == L"watch-enable") return CmdWatchEnable(a);
   if (a.command == L"settext") return CmdSetText(a);
   if (a.command == L"follow") return CmdFollow(a);
   Usage();
