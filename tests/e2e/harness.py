@@ -201,12 +201,6 @@ class DriverResult:
     def first(self):
         return self.objects[0] if self.objects else None
 
-    @property
-    def error(self):
-        for o in self.objects:
-            if isinstance(o, dict) and "error" in o:
-                return o["error"]
-        return None
 
     def __repr__(self):
         return f"driver {self.args[0]}: exit {self.rc}, output {self.objects!r}" + (
@@ -276,9 +270,6 @@ class Driver:
                 self.readable_states[o["hwnd"]] = o
         return result
 
-    def find(self, timeout_ms=0, **selector):
-        r = self.run("find", timeout_ms=timeout_ms, **selector)
-        return r.first if r.ok else None
 
     def state(self, timeout_ms=0, **selector):
         r = self.run("state", timeout_ms=timeout_ms, **selector)

@@ -5,8 +5,8 @@ list and answer its message boxes.
 
 Besides the harness's variables this reads QX_QXADDR (the deployer's tool
 that writes the server address; a .exe runs under Wine) and the helper
-programs of tests/e2e/helpers: QX_E2E_MARKER, QX_E2E_KEYWIN,
-QX_E2E_BOXICON and QX_E2E_REGDLL. Each defaults to its place in the build
+programs of tests/e2e/helpers: QX_E2E_MARKER, QX_E2E_KEYWIN and
+QX_E2E_REGDLL. Each defaults to its place in the build
 folder.
 """
 
@@ -47,7 +47,6 @@ def _env_path(name, default):
 QXADDR = _env_path("QX_QXADDR", os.path.join(BUILD_DIR, "tools", "qxaddr.exe"))
 MARKER = _env_path("QX_E2E_MARKER", os.path.join(BUILD_DIR, "qxe2e_marker.exe"))
 KEYWIN = _env_path("QX_E2E_KEYWIN", os.path.join(BUILD_DIR, "qxe2e_keywin.exe"))
-BOXICON = _env_path("QX_E2E_BOXICON", os.path.join(BUILD_DIR, "qxe2e_boxicon.exe"))
 REGDLL = _env_path("QX_E2E_REGDLL", os.path.join(BUILD_DIR, "qxe2e_regdll.dll"))
 
 SETTINGS_ROOT = r"HKCU\Software\VB and VBA Program Settings"
@@ -72,6 +71,17 @@ def run_limited(argv, timeout_s, what):
 
 
 # ---------------------------------------------------------------- registry
+
+def write_address(path, address):
+    """The deployer's step: qxaddr writes the server address into a copy."""
+    if QXADDR.lower().endswith(".exe"):
+        argv = [WINE_RUN, QXADDR, windows_path(path), address]
+    else:
+        argv = [QXADDR, path, address]
+    rc, out = run_limited(argv, 60, "qxaddr")
+    if rc != 0:
+        raise AssertionError(f"qxaddr could not write {address} into {path}: exit {rc}, {out}")
+
 
 def reg(*args):
     """`reg` inside the test prefix: (exit code, output)."""
@@ -262,6 +272,8 @@ class SessionTestCase(UpdaterTestCase):
         self.addCleanup(self.nginx.stop)
         self.updater = None
         self.base_name = None
+        self.exe_name = None
+        self.caption = CAPTION
         self.seen = 0  # progress lines already accounted for
 
     # ------------------------------------------------------------ setting up
@@ -283,16 +295,11 @@ class SessionTestCase(UpdaterTestCase):
         addressed to this test's nginx, with no stored stamp."""
         path = os.path.join(self.work_dir, base_name + ".exe")
         shutil.copy2(EXE, path)
-        if QXADDR.lower().endswith(".exe"):
-            argv = [WINE_RUN, QXADDR, windows_path(path), self.nginx.address]
-        else:
-            argv = [QXADDR, path, self.nginx.address]
-        rc, out = run_limited(argv, 60, "qxaddr")
-        if rc != 0:
-            self.fail(f"qxaddr could not write {self.nginx.address} into {path}: exit {rc}, {out}")
+        write_address(path, self.nginx.address)
         forget_settings(base_name)
         self.addCleanup(forget_settings, base_name)
         self.base_name = base_name
+        self.exe_name = base_name + ".exe"
         return path
 
     def start_updater(self, base_name):
@@ -310,26 +317,18 @@ class SessionTestCase(UpdaterTestCase):
 
     # ------------------------------------------------------------ looking
 
-    @property
-    def exe_name(self):
-        return self.base_name + ".exe"
-
     def look(self, timeout_ms=0):
-        return self.state_of(self.updater, caption=CAPTION, exe=self.exe_name, timeout_ms=timeout_ms)
+        return self.state_of(self.updater, caption=self.caption, exe=self.exe_name, timeout_ms=timeout_ms)
 
     def wait_for(self, predicate, timeout_s, what):
         return self.wait_for_state(predicate, timeout_s, what, app=self.updater,
-                                   caption=CAPTION, exe=self.exe_name)
-
-    def lines_now(self):
-        items = items_of(self.look())
-        if items is None:
-            self.fail_with_state("the progress list cannot be read")
-        return items
+                                   caption=self.caption, exe=self.exe_name)
 
     def new_lines(self, state=None):
         """The progress lines added since the last call, which marks them seen."""
-        items = items_of(state) if state is not None else self.lines_now()
+        items = items_of(state if state is not None else self.look())
+        if items is None:
+            self.fail_with_state("the progress list cannot be read")
         added = items[self.seen:]
         self.seen = len(items)
         return added
@@ -338,7 +337,7 @@ class SessionTestCase(UpdaterTestCase):
     # ------------------------------------------------------------ sessions
 
     def click_start(self):
-        r = self.driver.click(START, caption=CAPTION, exe=self.exe_name, timeout_ms=5000)
+        r = self.driver.click(START, caption=self.caption, exe=self.exe_name, timeout_ms=5000)
         if not r.ok:
             self.fail_with_state(f"could not click {START!r}: {r!r}")
 
@@ -367,22 +366,17 @@ class SessionTestCase(UpdaterTestCase):
         return box
 
 
-    def box_icon(self, title):
-        """Which standard icon the box titled `title` shows (see boxicon.cpp)."""
-        rc, out = run_limited([WINE_RUN, BOXICON, hexu(title) or "-"], 60, "qxe2e_boxicon")
-        for line in out.splitlines():
-            line = line.strip()
-            if line.startswith("{"):
-                result = json.loads(line)
-                if "icon" in result:
-                    return result["icon"]
-                self.fail_with_state(f"qxe2e_boxicon: {result}")
-        self.fail_with_state(f"qxe2e_boxicon printed nothing useful (exit {rc}): {out!r}")
+    def box_icon(self, box):
+        """Which standard icon the message box shows."""
+        r = self.driver.run("boxicon", hwnd=box["hwnd"])
+        if not r.ok or "icon" not in (r.first or {}):
+            self.fail_with_state(f"could not tell the icon of the box {box['title']!r}: {r!r}")
+        return r.first["icon"]
 
     def describe_box(self, box):
         """(title, text, sorted ids of the visible buttons, icon)."""
         return (box["title"], box["text"], sorted(b["id"] for b in box["buttons"]),
-                self.box_icon(box["title"]))
+                self.box_icon(box))
 
     def answer_box(self, button_id, box=None):
         """Presses a button of the updater's message box (of `box` when

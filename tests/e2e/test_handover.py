@@ -24,7 +24,7 @@ import unittest
 import harness
 from harness import (BUILD_DIR, DRIVER, EXE, VERSION, WINE_RUN, LineReader, hexu,
                      prefix_processes)
-from sessions import (ANALYSING, DONE, IDCANCEL, IDOK, QXADDR, READING, SETTINGS_ROOT, TITLE,
+from sessions import (ANALYSING, DONE, IDCANCEL, IDOK, READING, SETTINGS_ROOT, TITLE, write_address,
                       FolderApp, Nginx, SessionTestCase, forget_settings, items_of,
                       read_bytes, reg, run_limited, script_bytes, start_enabled, stored_stamp)
 
@@ -143,17 +143,6 @@ class Follower:
                 out.append(f"{e['t_ms']} ms: {e['event']}")
         return "\n    ".join([""] + out) if out else " nothing"
 
-    def wait_gone(self, timeout_s, why):
-        deadline = time.monotonic() + timeout_s
-        while self.gone is None:
-            left = deadline - time.monotonic()
-            if left <= 0 or self._take(left) is None:
-                self.test.fail_with_state(f"the window followed by {self.what} should have "
-                                          f"closed within {timeout_s} s {why}; what the driver "
-                                          f"saw:{self.history()}")
-        return self.gone
-
-
     @property
     def captions(self):
         return self.gone["captions"] if self.gone else None
@@ -194,7 +183,7 @@ class HandOverTestCase(SessionTestCase):
         self.installed = os.path.join(self.install_dir, INSTALLED_NAME)
         self.temp_copy = os.path.join(self.install_dir, TEMP_NAME)
         self.base_name = "QXUpdate"
-        self.caption = CAPTION
+        self.exe_name = INSTALLED_NAME
         self.seen_processes = {}
 
     def _clear_shared_state(self):
@@ -207,58 +196,28 @@ class HandOverTestCase(SessionTestCase):
         except FileNotFoundError:
             pass
 
-    # ------------------------------------------------------------ overrides
-
-    def look(self, timeout_ms=0):
-        return self.state_of(self.updater, caption=self.caption, exe=INSTALLED_NAME,
-                             timeout_ms=timeout_ms)
-
-    def wait_for(self, predicate, timeout_s, what):
-        return self.wait_for_state(predicate, timeout_s, what, app=self.updater,
-                                   caption=self.caption, exe=INSTALLED_NAME)
-
-    def click_start(self):
-        r = self.driver.click("开始升级", caption=self.caption, exe=INSTALLED_NAME, timeout_ms=5000)
-        if not r.ok:
-            self.fail_with_state(f"could not click the start button: {r!r}")
-
     # ------------------------------------------------------------ setting up
-
-    def write_address(self, path, address):
-        if QXADDR.lower().endswith(".exe"):
-            argv = [WINE_RUN, QXADDR, harness.windows_path(path), address]
-        else:
-            argv = [QXADDR, path, address]
-        rc, out = run_limited(argv, 60, "qxaddr")
-        if rc != 0:
-            self.fail(f"qxaddr could not write {address} into {path}: exit {rc}, {out}")
 
     def publish_new_version(self, name, address):
         """The next version, carrying `address`, on this test's server."""
         staged = os.path.join(self.work_dir, name)
         shutil.copy2(EXE_NEXT, staged)
-        self.write_address(staged, address)
+        write_address(staged, address)
         data = read_bytes(staged)
         self.nginx.put(name, data)
         return data
 
     def install(self, address, source=EXE):
         shutil.copy2(source, self.installed)
-        self.write_address(self.installed, address)
+        write_address(self.installed, address)
         return read_bytes(self.installed)
 
-    def launch(self, args=(), name="A"):
-        """Starts the installed copy in its folder."""
-        app = FolderApp(self.installed, self.install_dir, log_dir=self.work_dir, name=name)
-        app.args = list(args)
+    def start_installed(self):
+        """Starts the installed copy in its folder and waits for its window
+        with the start button enabled."""
+        app = FolderApp(self.installed, self.install_dir, log_dir=self.work_dir, name="A")
         self.apps.append(app)
         self.updater = app.start()
-        return app
-
-    def start_installed(self):
-        """Starts the installed copy and waits for its window with the start
-        button enabled."""
-        self.launch()
         if self.look(timeout_ms=WINDOW_TIMEOUT_S * 1000) is None:
             self.fail_with_state(f"expected a window captioned {self.caption!r} within "
                                  f"{WINDOW_TIMEOUT_S} s; the driver said {self.driver.last!r}")

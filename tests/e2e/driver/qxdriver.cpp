@@ -577,13 +577,6 @@ int ClickButton(const Args& a, const TopLevel& top) {
 
 // ---------------------------------------------------------------- commands
 
-int CmdFind(Args& a) {
-  std::vector<TopLevel> found;
-  if (!WaitForWindows(a, &found)) return NotFound(a, "window");
-  EmitLine(TopLevelJson(found[0]));
-  return kExitOk;
-}
-
 // Counts the matching windows; with --expect N waits until there are N.
 int CmdCount(Args& a) {
   Deadline d(a.timeout_ms);
@@ -864,10 +857,144 @@ int CmdFollow(Args& a) {
   return kExitOk;
 }
 
+// ---------------------------------------------------------------- message box icons
+
+struct Pixels {
+  int w = 0, h = 0;
+  std::vector<DWORD> bits;  // 0x00RRGGBB, top row first
+  DWORD at(int x, int y) const { return bits[static_cast<size_t>(y) * w + x]; }
+};
+
+// A 32-bit top-down DIB section of the given size, filled with `fill`.
+struct Canvas {
+  HDC dc = nullptr;
+  HBITMAP bmp = nullptr;
+  HGDIOBJ old = nullptr;
+  DWORD* bits = nullptr;
+  int w, h;
+  Canvas(int width, int height, DWORD fill) : w(width), h(height) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    dc = CreateCompatibleDC(nullptr);
+    void* p = nullptr;
+    bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+    bits = static_cast<DWORD*>(p);
+    old = SelectObject(dc, bmp);
+    for (int i = 0; i < w * h; ++i) bits[i] = fill;
+  }
+  ~Canvas() {
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+  }
+  Pixels Take() const {
+    GdiFlush();
+    Pixels p;
+    p.w = w;
+    p.h = h;
+    p.bits.assign(bits, bits + w * h);
+    for (DWORD& v : p.bits) v &= 0xFFFFFF;
+    return p;
+  }
+};
+
+bool Near(DWORD a, DWORD b) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (d > 12 || d < -12) return false;
+  }
+  return true;
+}
+
+// The share of the icon's opaque pixels that the screen shows at (ox, oy).
+double Score(const Pixels& screen, HICON icon, int size, int ox, int oy) {
+  Canvas black(size, size, 0x000000), white(size, size, 0xFFFFFF);
+  DrawIconEx(black.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+  DrawIconEx(white.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+  Pixels b = black.Take(), wt = white.Take();
+  int opaque = 0, same = 0;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      if (b.at(x, y) != wt.at(x, y)) continue;
+      int sx = ox + x, sy = oy + y;
+      if (sx < 0 || sy < 0 || sx >= screen.w || sy >= screen.h) continue;
+      ++opaque;
+      if (Near(b.at(x, y), screen.at(sx, sy))) ++same;
+    }
+  }
+  return opaque < 50 ? 0.0 : static_cast<double>(same) / opaque;
+}
+
+
+
+// Which standard icon the message box --hwnd H shows. The icon handle
+// of another process cannot be read, so the icon is recognised by its
+// pixels: the box's icon control is copied from the screen and compared
+// with each standard icon drawn here; pixels an icon leaves transparent (or
+// blends) do not count. Prints {"icon":"none"|"hand"|"question"|
+// "exclamation"|"asterisk","scores":{...}}.
+int CmdBoxIcon(Args& a) {
+  HWND box = a.target.hwnd;
+  if (!box || !IsWindow(box)) return NotFound(a, "message box");
+  HWND icon_control = nullptr;
+  for (const Child& c : ChildrenOf(box)) {
+    if (IsClass(c, L"Static") && (GetWindowLongW(c.hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon_control = c.hwnd;
+      break;
+    }
+  }
+  if (!icon_control || !IsWindowVisible(icon_control)) {
+    EmitLine("{\"icon\":\"none\"}");
+    return kExitOk;
+  }
+  RECT r;
+  GetWindowRect(icon_control, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  Pixels screen;
+  {
+    Canvas shot(w > 0 ? w : 1, h > 0 ? h : 1, 0);
+    HDC desktop = GetDC(nullptr);
+    BitBlt(shot.dc, 0, 0, w, h, desktop, r.left, r.top, SRCCOPY);
+    ReleaseDC(nullptr, desktop);
+    screen = shot.Take();
+  }
+  const struct {
+    const char* name;
+    LPCWSTR id;
+  } candidates[] = {{"hand", IDI_HAND}, {"question", IDI_QUESTION}, {"exclamation", IDI_EXCLAMATION},
+                    {"asterisk", IDI_ASTERISK}};
+  const int size = GetSystemMetrics(SM_CXICON);
+  std::string scores;
+  const char* best = "none";
+  double best_score = 0.0;
+  for (const auto& c : candidates) {
+    HICON icon = LoadIconW(nullptr, c.id);
+    // The control draws the icon at its corner, or centred when it is larger.
+    double s = Score(screen, icon, size, 0, 0);
+    const double centred = Score(screen, icon, size, (w - size) / 2, (h - size) / 2);
+    if (centred > s) s = centred;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s\"%s\":%.3f", scores.empty() ? "" : ",", c.name, s);
+    scores += buf;
+    if (s > best_score) {
+      best_score = s;
+      best = c.name;
+    }
+  }
+  if (best_score < 0.9) best = "none";
+  EmitLine(std::string("{\"icon\":\"") + best + "\",\"scores\":{" + scores + "}}");
+  return kExitOk;
+}
+
 void Usage() {
   EmitError(
-      "usage: qxdriver COMMAND [options]; commands: find, count [--expect N], state, "
-      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, "
+      "usage: qxdriver COMMAND [options]; commands: count [--expect N], state, "
+      "click BUTTON, close, syscommand ID, msgbox, boxicon, answer BUTTON, wait-gone, "
       "settext HEX (--id N | --control-class C), follow; "
       "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
       "--timeout-ms N, --button[-hex] T, --id N, --all (state); BUTTON is hex of its UTF-8 text or id:N");
@@ -883,9 +1010,9 @@ int wmain(int argc, wchar_t** argv) {
     EmitError(a.error);
     return kExitUsage;
   }
-  if (a.command == L"find") return CmdFind(a);
   if (a.command == L"count") return CmdCount(a);
   if (a.command == L"state") return CmdState(a);
+  if (a.command == L"boxicon") return CmdBoxIcon(a);
   if (a.command == L"click") return CmdClick(a);
   if (a.command == L"close") return CmdPost(a, WM_CLOSE, 0);
   if (a.command == L"syscommand") return CmdSyscommand(a);
