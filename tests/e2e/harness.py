@@ -275,9 +275,8 @@ class Driver:
         r = self.run("state", timeout_ms=timeout_ms, **selector)
         return r.first if r.ok else None
 
-    def count(self, expect=None, timeout_ms=0, **selector):
-        args = ["--expect", str(expect)] if expect is not None else []
-        r = self.run("count", *args, timeout_ms=timeout_ms, **selector)
+    def count(self, **selector):
+        r = self.run("count", **selector)
         first = r.first or {}
         return first.get("count", -1), first.get("windows", [])
 

@@ -32,13 +32,6 @@
 #include "app/frmUpdate.h"
 #include "download/DownloadFile.h"
 #include "download/modFileTime.h"
-#include "platform/win32/clock_win.h"
-#include "platform/win32/codepage_win.h"
-#include "platform/win32/files_win.h"
-#include "platform/win32/http_win.h"
-#include "platform/win32/process_win.h"
-#include "platform/win32/registry_win.h"
-#include "platform/win32/settings_win.h"
 #include "script/Paths.h"
 #include "support/RealServices_win.h"
 

@@ -371,9 +371,7 @@ struct Args {
   std::wstring button;
   bool has_id = false;
   int id = 0;
-  int expect = -1;
   bool all = false;
-  std::wstring control_class;  // settext: the child control's class
   std::string error;
 };
 
@@ -427,9 +425,7 @@ Args Parse(int argc, wchar_t** argv) {
         TakeText(flag, value, L"--title", L"--title-hex", &a.target.caption,
                  &a.target.has_caption, &a.error) ||
         TakeText(flag, value, L"--button", L"--button-hex", &a.button, &a.has_button, &a.error) ||
-        TakeText(flag, value, L"--exe", L"--exe-hex", &a.target.exe, &dummy, &a.error) ||
-        TakeText(flag, value, L"--class", L"--class-hex", &a.target.window_class, &dummy,
-                 &a.error)) {
+        TakeText(flag, value, L"--exe", L"--exe-hex", &a.target.exe, &dummy, &a.error)) {
       if (!a.error.empty()) return a;
     } else if (flag == L"--hwnd") {
       a.target.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoul(value.c_str(), nullptr, 0)));
@@ -439,10 +435,6 @@ Args Parse(int argc, wchar_t** argv) {
     } else if (flag == L"--id") {
       a.has_id = true;
       a.id = static_cast<int>(wcstol(value.c_str(), nullptr, 0));
-    } else if (flag == L"--control-class") {
-      a.control_class = value;
-    } else if (flag == L"--expect") {
-      a.expect = static_cast<int>(wcstol(value.c_str(), nullptr, 10));
     } else {
       a.error = "unknown option " + ToUtf8(flag);
     }
@@ -577,21 +569,14 @@ int ClickButton(const Args& a, const TopLevel& top) {
 
 // ---------------------------------------------------------------- commands
 
-// Counts the matching windows; with --expect N waits until there are N.
+// Counts the matching windows.
 int CmdCount(Args& a) {
-  Deadline d(a.timeout_ms);
-  std::vector<TopLevel> found;
-  for (;;) {
-    found = FindTopLevel(a.target);
-    if (a.expect < 0 || static_cast<int>(found.size()) == a.expect || d.Passed()) break;
-    Sleep(kPollMs);
-  }
+  const std::vector<TopLevel> found = FindTopLevel(a.target);
   std::string windows = "[";
   for (size_t i = 0; i < found.size(); ++i) windows += (i ? "," : "") + TopLevelJson(found[i]);
   windows += "]";
   EmitLine("{\"count\":" + Num(static_cast<long long>(found.size())) + ",\"windows\":" + windows +
            "}");
-  if (a.expect >= 0 && static_cast<int>(found.size()) != a.expect) return kExitNotFound;
   return kExitOk;
 }
 
@@ -743,15 +728,15 @@ int CmdSetText(Args& a) {
     EmitError("settext needs the text as hex of its UTF-8 bytes, or - for none");
     return kExitUsage;
   }
-  if (!a.has_id && a.control_class.empty()) {
-    EmitError("settext needs --id N or --control-class C");
+  if (!a.has_id) {
+    EmitError("settext needs --id N");
     return kExitUsage;
   }
   TopLevel top{};
   int rc = SingleTarget(a, "window", &top);
   if (rc != kExitOk) return rc;
   for (const Child& c : ChildrenOf(top.hwnd)) {
-    if (a.has_id ? c.id != a.id : !IsClass(c, a.control_class.c_str())) continue;
+    if (c.id != a.id) continue;
     std::wstring before, after;
     DWORD_PTR r = 0;
     if (!ControlText(c.hwnd, &before) ||
@@ -765,9 +750,7 @@ int CmdSetText(Args& a) {
              ",\"text\":" + JsonString(after) + ",\"window\":" + HwndText(top.hwnd) + "}");
     return after == text ? kExitOk : kExitRefused;
   }
-  EmitError("no control " + (a.has_id ? "with id " + std::to_string(a.id)
-                                       : "of class " + JsonString(a.control_class)) +
-            " in " + TopLevelJson(top));
+  EmitError("no control with id " + std::to_string(a.id) + " in " + TopLevelJson(top));
   return kExitNotFound;
 }
 
@@ -993,10 +976,10 @@ int CmdBoxIcon(Args& a) {
 
 void Usage() {
   EmitError(
-      "usage: qxdriver COMMAND [options]; commands: count [--expect N], state, "
+      "usage: qxdriver COMMAND [options]; commands: count, state, "
       "click BUTTON, close, syscommand ID, msgbox, boxicon, answer BUTTON, wait-gone, "
-      "settext HEX (--id N | --control-class C), follow; "
-      "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
+      "settext HEX --id N, follow; "
+      "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --hwnd H, --hidden, "
       "--timeout-ms N, --button[-hex] T, --id N, --all (state); BUTTON is hex of its UTF-8 text or id:N");
 }
 
