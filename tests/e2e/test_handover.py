@@ -22,11 +22,11 @@ import time
 import unittest
 
 import harness
-from harness import (BUILD_DIR, DRIVER, EXE, VERSION, WINE_RUN, LineReader, hexu,
-                     prefix_processes)
-from sessions import (ANALYSING, DONE, IDCANCEL, IDOK, READING, SETTINGS_ROOT, TITLE, write_address,
-                      FolderApp, Nginx, SessionTestCase, forget_settings, items_of,
-                      read_bytes, reg, run_limited, script_bytes, start_enabled, stored_stamp)
+from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, EXE, IDCANCEL, IDOK, READING,
+                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, App, LineReader, Nginx,
+                     SessionTestCase, forget_settings, hexu, items_of, prefix_processes,
+                     read_bytes, reg, run_limited, script_bytes, start_enabled, stored_stamp,
+                     write_address)
 
 EXE_NEXT = os.environ.get("QX_EXE_NEXT") or os.path.join(BUILD_DIR, "qxupdate-1.1.2", "QXUpdate.exe")
 VERSION_NEXT = os.environ.get("QX_VERSION_NEXT") or "1.1.2"
@@ -215,7 +215,7 @@ class HandOverTestCase(SessionTestCase):
     def start_installed(self):
         """Starts the installed copy in its folder and waits for its window
         with the start button enabled."""
-        app = FolderApp(self.installed, self.install_dir, log_dir=self.work_dir, name="A")
+        app = App(self.installed, self.install_dir, log_dir=self.work_dir, name="A")
         self.apps.append(app)
         self.updater = app.start()
         if self.look(timeout_ms=WINDOW_TIMEOUT_S * 1000) is None:

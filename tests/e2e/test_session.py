@@ -11,11 +11,11 @@ import shutil
 import time
 import unittest
 
-from harness import PREFIX
-from sessions import (ANALYSING, CAPTION, DONE, IDCANCEL, IDOK, IDABORT, IDRETRY, IDIGNORE,
-                      IDYES, IDNO, KEYWIN, MARKER, READING, REGDLL, TITLE, UP_TO_DATE,
-                      EXIT_TIMEOUT_S, SessionTestCase, read_bytes, reg, reg_value, start_enabled,
-                      stored_stamp)
+from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDABORT, IDCANCEL, IDIGNORE, IDNO,
+                     IDOK, IDRETRY, IDYES, KEYWIN, MARKER, PREFIX, READING, REGDLL, TITLE,
+                     UP_TO_DATE, SessionTestCase, read_bytes, reg, reg_value, start_enabled,
+                     stored_stamp)
+
 
 HOSTS = os.path.join(PREFIX, "drive_c", "windows", "system32", "drivers", "etc", "hosts")
 REG_KEY = r"HKCU\Software\QXUpdateE2E"
