@@ -168,11 +168,6 @@ std::wstring BaseName(const std::wstring& path) {
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-std::string RectJson(const RECT& r) {
-  return "{\"left\":" + Num(r.left) + ",\"top\":" + Num(r.top) + ",\"right\":" + Num(r.right) +
-         ",\"bottom\":" + Num(r.bottom) + "}";
-}
-
 // What selects the window a command works on.
 struct Target {
   bool has_caption = false;
@@ -232,12 +227,9 @@ std::vector<TopLevel> FindTopLevel(const Target& t) {
 }
 
 std::string TopLevelJson(const TopLevel& w) {
-  RECT r{};
-  GetWindowRect(w.hwnd, &r);
   return "{\"hwnd\":" + HwndText(w.hwnd) + ",\"pid\":" + Num(w.pid) + ",\"exe\":" +
          JsonString(w.exe) + ",\"class\":" + JsonString(w.window_class) + ",\"caption\":" +
-         JsonString(w.caption) + ",\"visible\":" + Bool(w.visible) + ",\"rect\":" + RectJson(r) +
-         "}";
+         JsonString(w.caption) + ",\"visible\":" + Bool(w.visible) + "}";
 }
 
 struct Child {
@@ -247,7 +239,6 @@ struct Child {
   int id;
   bool visible;
   bool enabled;
-  RECT rect;  // in the client coordinates of the top-level window
 };
 
 struct ChildCtx {
@@ -264,8 +255,6 @@ BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
   c.id = GetDlgCtrlID(h);
   c.visible = IsWindowVisible(h) != FALSE;
   c.enabled = IsWindowEnabled(h) != FALSE;
-  GetWindowRect(h, &c.rect);
-  MapWindowPoints(HWND_DESKTOP, ctx->top, reinterpret_cast<POINT*>(&c.rect), 2);
   ctx->children->push_back(c);
   return TRUE;
 }
@@ -323,15 +312,12 @@ std::string ListBoxJson(HWND lb) {
 std::string ChildJson(const Child& c) {
   return "{\"hwnd\":" + HwndText(c.hwnd) + ",\"class\":" + JsonString(c.window_class) +
          ",\"id\":" + Num(c.id) + ",\"text\":" + JsonString(c.text) + ",\"visible\":" +
-         Bool(c.visible) + ",\"enabled\":" + Bool(c.enabled) + ",\"rect\":" + RectJson(c.rect) +
-         "}";
+         Bool(c.visible) + ",\"enabled\":" + Bool(c.enabled) + "}";
 }
 
 // The whole picture of one top-level window: its caption, every control, and
 // the list box, statics and buttons pulled out for convenience.
 std::string StateJson(const TopLevel& w) {
-  RECT client{};
-  GetClientRect(w.hwnd, &client);
   std::vector<Child> children = ChildrenOf(w.hwnd);
   std::string controls = "[", lists = "[", statics = "[", buttons = "[";
   bool first_control = true, first_list = true, first_static = true, first_button = true;
@@ -355,8 +341,7 @@ std::string StateJson(const TopLevel& w) {
   buttons += "]";
   std::string top = TopLevelJson(w);
   top.pop_back();  // reopen the object to add the state fields
-  return top + ",\"enabled\":" + Bool(IsWindowEnabled(w.hwnd) != FALSE) + ",\"client\":" +
-         RectJson(client) + ",\"lists\":" + lists + ",\"statics\":" + statics + ",\"buttons\":" +
+  return top + ",\"enabled\":" + Bool(IsWindowEnabled(w.hwnd) != FALSE) + ",\"lists\":" + lists + ",\"statics\":" + statics + ",\"buttons\":" +
          buttons + ",\"controls\":" + controls + "}";
 }
 
