@@ -41,6 +41,7 @@ foreach(module_path ${QX_E2E_MODULES})
     ENVIRONMENT "${QX_E2E_ENV}"
     RESOURCE_LOCK wineprefix
     TIMEOUT 1200
+    FAIL_REGULAR_EXPRESSION "SKIPPED|skipped="
     LABELS e2e)
 endforeach()
 
@@ -64,7 +65,8 @@ if(TEST win32_tests)
              COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=FilesWin32.*:Win32Clock*)
     set_tests_properties(win32_tests_tz_${zone_name} PROPERTIES
       ENVIRONMENT "${QX_WIN32_TEST_ENV};TZ=${zone}"
-      RESOURCE_LOCK wineprefix)
+      RESOURCE_LOCK wineprefix
+      FAIL_REGULAR_EXPRESSION "SKIPPED|skipped=")
   endforeach()
 endif()
 

@@ -1,7 +1,6 @@
 # What the hand-over tests (test_handover.py) need beyond the other
 # end-to-end tests: a second QXUpdate.exe of a higher version, for the ver
-# line to offer, and a program that keeps a file open so that it cannot be
-# replaced.
+# line to offer.
 #
 # The second updater is this same source tree built once more with revision
 # 2 (version 1.1.2) into <build>/qxupdate-1.1.2. The version is compiled into
@@ -10,16 +9,7 @@
 
 option(QX_E2E_SECOND_VERSION "Build the updater a second time as version 1.1.2 for the hand-over tests" ON)
 
-add_executable(qxe2e_holdread "${QX_E2E_DIR}/handover_helpers/holdread.cpp")
-target_compile_definitions(qxe2e_holdread PRIVATE UNICODE _UNICODE)
-if(MINGW)
-  target_compile_options(qxe2e_holdread PRIVATE -Wall -Wextra)
-  target_link_options(qxe2e_holdread PRIVATE ${QX_STATIC_LINK} -municode)
-elseif(MSVC)
-  set_property(TARGET qxe2e_holdread PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
-endif()
-
-set(QX_HANDOVER_ENV "QX_E2E_HOLDREAD=$<TARGET_FILE:qxe2e_holdread>")
+set(QX_HANDOVER_ENV "")
 if(TARGET qxaddr)
   list(APPEND QX_HANDOVER_ENV "QX_QXADDR=$<TARGET_FILE:qxaddr>")
 endif()

@@ -1,125 +1,230 @@
-"""Whole update sessions of the real program against nginx: the stamp and
-the question, the script's line rules, the message boxes, waiting, the work
-folder, the download commands with the server's access log, a failure in
-the middle of a script, and closing the window while a script waits or a
-file downloads."""
+"""Whole update sessions of the real program against nginx: one session
+with every local action (files, the prefix's hosts file, registration
+through regsvr32, the registry, started programs, key presses into a window
+of the test suite), the message boxes, the download commands with the
+server's access log, and closing the window while a file downloads."""
 
+import itertools
 import os
 import pathlib
+import shutil
 import time
 import unittest
 
-from sessions import (ANALYSING, CAPTION, DONE, FAILED, IDCANCEL, IDOK, IDABORT, IDRETRY, IDIGNORE,
-                      IDYES, IDNO, QUESTION, READING, TITLE, UP_TO_DATE, EXIT_TIMEOUT_S,
-                      SessionTestCase, items_of, read_bytes, start_enabled, store_stamp,
-                      stored_stamp)
+from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDABORT, IDCANCEL, IDIGNORE, IDNO,
+                     IDOK, IDRETRY, IDYES, KEYWIN, MARKER, PREFIX, READING, REGDLL, TITLE,
+                     UP_TO_DATE, SessionTestCase, read_bytes, reg, reg_value, start_enabled,
+                     stored_stamp)
 
 
-class StampTest(SessionTestCase):
-
-    def test_stamp_decides_whether_to_ask_and_is_stored_after_a_complete_run(self):
-        self.start_updater("QXsStamp")
-
-        # A script newer than the default stamp and holding only its stamp.
-        self.publish(["2030-01-02"])
-        self.check_lines("of a stamp-only script", [READING, ANALYSING, DONE], self.run_session())
-        self.check("stored stamp after the stamp-only script", "2030-01-02",
-                   stored_stamp(self.base_name))
-        self.expect_no_box()
-
-        # The same stamp again is not newer: the question, answered Cancel.
-        self.click_start()
-        box = self.expect_box()
-        self.check("the question box (title, text, buttons, icon)",
-                   (TITLE, QUESTION, [IDOK, IDCANCEL], "question"), self.describe_box(box))
-        state = self.look()
-        self.check("start button while the question is open", False, start_enabled(state))
-        self.check_lines("before the question is answered", [READING, ANALYSING, UP_TO_DATE],
-                         self.new_lines(state))
-        self.answer_box(IDCANCEL, box)
-        self.check_lines("after Cancel", [],
-                         self.new_lines(self.wait_for(start_enabled, 10, "the start button enabled")))
-        self.check("stored stamp after Cancel", "2030-01-02", stored_stamp(self.base_name))
-
-        # An older script, confirmed with OK, runs and sets the stamp back.
-        self.publish(["2029-05-01", "message,older script ran"])
-        self.click_start()
-        box = self.expect_box()
-        self.check("the question for an older script", (TITLE, QUESTION),
-                   (box["title"], box["text"]))
-        self.answer_box(IDOK, box)
-        self.check_lines("of an older script confirmed with OK",
-                         [READING, ANALYSING, UP_TO_DATE, "older script ran", DONE],
-                         self.wait_session_end())
-        self.check("stored stamp after the older script", "2029-05-01", stored_stamp(self.base_name))
-
-        # The same day with a time of day is later: no question. The other
-        # date form is read too, and the stamp is stored in the usual one.
-        self.publish(["2029/5/1 10:00:00", "message,time of day counts"])
-        self.check_lines("of a stamp with a time of day",
-                         [READING, ANALYSING, "time of day counts", DONE], self.run_session())
-        self.expect_no_box()
-        self.check("stored stamp with a time of day", "2029-05-01 10:00:00",
-                   stored_stamp(self.base_name))
-
-    def test_stored_stamp_with_time_is_compared_with_its_time(self):
-        self.start_updater("QXsStampTime")
-        store_stamp(self.base_name, "2006-05-18 10:00:00")
-        # Earlier on the same day: not newer.
-        self.publish(["2006-05-18 09:59:59", "message,must not run"])
-        self.click_start()
-        box = self.expect_box()
-        self.check("question for an earlier time of day", QUESTION, box["text"])
-        self.answer_box(IDCANCEL)
-        self.wait_for(start_enabled, 10, "the start button enabled after Cancel")
-        self.check_lines("after Cancel", [READING, ANALYSING, UP_TO_DATE], self.new_lines())
-        self.check("stored stamp after Cancel", "2006-05-18 10:00:00", stored_stamp(self.base_name))
+HOSTS = os.path.join(PREFIX, "drive_c", "windows", "system32", "drivers", "etc", "hosts")
+REG_KEY = r"HKCU\Software\QXUpdateE2E"
+HELPER_TIMEOUT_S = 20
 
 
-class ScriptLinesTest(SessionTestCase):
+class Failure:
+    """An expected ErrLog line: the operation's text, then "错误", the
+    number, "：" and a description that the test does not fix."""
 
-    def test_a_script_that_cannot_be_read_ends_before_any_line(self):
-        self.start_updater("QXsNotDate")
-        cases = [
-            ("line 1 not a date", ["version 7", "message,must not run"], "\r\n"),
-            ("line feeds alone (one long line)", ["2030-01-01", "message,must not run"], "\n"),
-            ("an empty file", [], "\r\n"),
-        ]
-        for what, lines, line_end in cases:
-            self.publish(lines, line_end)
-            self.check_lines(f"of a script with {what}", [READING, FAILED], self.run_session())
-            self.expect_no_box()
-            self.check(f"stored stamp after a script with {what}", None,
-                       stored_stamp(self.base_name))
+    def __init__(self, prefix):
+        self.prefix = prefix
 
-    def test_keywords_fields_and_blanks(self):
-        self.start_updater("QXsKeywords")
+    def matches(self, line):
+        rest = line[len(self.prefix):] if line.startswith(self.prefix) else None
+        return rest is not None and rest.startswith("错误") and "：" in rest and not rest.endswith("：")
+
+    def __repr__(self):
+        return repr(self.prefix + "错误<n>：<description>")
+
+
+def keep_hosts_file(test):
+    """Puts the prefix's hosts file back as it was when the test ends."""
+    original = read_bytes(HOSTS) if os.path.exists(HOSTS) else None
+
+    def restore():
+        if original is None:
+            if os.path.exists(HOSTS):
+                os.remove(HOSTS)
+            return
+        with open(HOSTS, "wb") as f:
+            f.write(original)
+    test.addCleanup(restore)
+
+
+def read_marker(path):
+    fields = {}
+    for line in read_bytes(path).decode("utf-8").split("\r\n"):
+        if "=" in line:
+            key, _, value = line.partition("=")
+            fields[key] = value
+    return fields
+
+
+class ActionsTestCase(SessionTestCase):
+
+    def check_lines_with_failures(self, what, expected, got):
+        """Like check_lines; a Failure in `expected` stands for any ErrLog
+        line of that operation."""
+        normalised = [e if isinstance(e, Failure) and g is not None and e.matches(g) else g
+                      for e, g in itertools.zip_longest(expected, got)]
+        self.check(f"progress lines {what}", expected, [g for g in normalised if g is not None])
+
+    def work_folder_with(self, *programs):
+        w = self.folder("w")
+        for p in programs:
+            shutil.copy2(p, w)
+        return w
+
+
+class EveryActionSessionTest(ActionsTestCase):
+
+    def test_one_session_with_every_local_action(self):
+        keep_hosts_file(self)
+        reg("delete", REG_KEY, "/f")
+        self.addCleanup(reg, "delete", REG_KEY, "/f")
+        with open(HOSTS, "wb") as f:
+            f.write(b"127.0.0.1\tlocalhost\r\n"
+                    b"10.9.9.9 qx-e2e-a.test # old address\r\n"
+                    b"# qx-e2e-b.test is mentioned in a comment\r\n"
+                    b"10.1.1.1 qx-e2e-b.test\r\n"
+                    b"10.1.1.2 other-qx-e2e-b.test qx-e2e-b.test.example\r\n")
+
+        w = self.work_folder_with(MARKER, REGDLL, KEYWIN)
+        ww = self.win(w)
+        marker, regdll, keywin = (os.path.basename(p) for p in (MARKER, REGDLL, KEYWIN))
+        source = b"the new file\r\n" * 3
+        self.nginx.put("src.txt", source)
+        for name, data in (("kept.txt", b"kept as it was\r\n"), (".hidden.txt", b"hidden, kept\r\n"),
+                           ("over.txt", b"to be replaced\r\n"), ("ro.txt", b"read-only\r\n")):
+            with open(os.path.join(w, name), "wb") as f:
+                f.write(data)
+        os.chmod(os.path.join(w, "ro.txt"), 0o444)
+        keys_file = os.path.join(self.work_dir, "keys.txt")
+
+        self.start_updater("QXaEvery")
         self.publish([
             "2030-01-01",
-            "message,plain",
-            "MESSAGE,capitals",
-            "MeSsAgE,mixed case",
-            " message,blank before the keyword",
-            "message ,blank after the keyword",
-            "frobnicate,unknown keyword",
-            "",
-            "#message,no comment syntax either",
-            "message, blank after the comma is kept",
-            "message,first,second,third,fourth,fifth,sixth,seventh",
-            "message,中文参数,第二个字段",
-            "message",
+            "workpath," + ww,
+            "down,src.txt",
+            "copy,src.txt",
+            "copy,src.txt,kept.txt,0",
+            "copy,src.txt,.hidden.txt,False",
+            "copy,src.txt,over.txt",
+            "copy,missing.txt,x.txt",
+            "delete,ro.txt",
+            "delete,gone.txt",
+            "checkwritable,src.txt",
+            "checkwritable,never.txt",
+            "hostsadd,qx-e2e-a.test,10.1.2.3",
+            "hostsremove,qx-e2e-b.test",
+            "register," + regdll,
+            "regwrite," + REG_KEY + "\\Written,written by the script",
+            "regwrite," + REG_KEY + "\\Gone,dword:7",
+            "regdelete," + REG_KEY + "\\Gone",
+            f"execute,{marker} bare one two,1",
+            f"execute,{ww}\\{marker} full x\\y,0",
+            f"execute,{marker} minimised,6",
+            f"execute,{marker} badstyle,5",
+            f"execute,{keywin} keys.txt,1",
+            "wait,3",
+            "keypress,abc+(xy){ENTER}中,1",
+            "keypress,{TAB 2}~,0",
+            "wait,1",
         ])
-        self.check_lines("of a script with odd keywords and fields", [
+        lines = self.run_session(timeout_s=90)
+        self.check_lines_with_failures("of the session with every action", [
             READING, ANALYSING,
-            "plain",
-            "capitals",
-            "mixed case",
-            " blank after the comma is kept",
-            "first",
-            "中文参数",
-            "",
+            '正在设置工作目录"' + ww + '\\"……',
+            '正在下载文件"src.txt"……',
+            '正在复制文件"src.txt"……',
+            '正在复制文件"src.txt"……',
+            '正在复制文件"src.txt"……',
+            '正在复制文件"src.txt"……',
+            '正在复制文件"missing.txt"……',
+            Failure('复制文件"' + ww + '\\Temp\\missing.txt"'),
+            '正在删除文件"ro.txt"……',
+            '正在删除文件"gone.txt"……',
+            Failure('删除文件"' + ww + '\\gone.txt"'),
+            '正在检测文件"src.txt"……',
+            '正在检测文件"never.txt"……',
+            '正在添加DNS记录"qx-e2e-a.test"……',
+            '正在删除DNS记录"qx-e2e-b.test"……',
+            '正在注册组件"' + regdll + '"……',
+            '正在写注册表信息"' + REG_KEY + '\\Written"……',
+            '正在写注册表信息"' + REG_KEY + '\\Gone"……',
+            '正在删除注册表信息"' + REG_KEY + '\\Gone"……',
+            '正在执行程序"' + marker + ' bare one two"……',
+            '正在执行程序"' + ww + '\\' + marker + ' full x\\y"……',
+            '正在执行程序"' + marker + ' minimised"……',
+            '正在执行程序"' + marker + ' badstyle"……',
+            Failure('执行程序"' + marker + ' badstyle"'),
+            '正在执行程序"' + keywin + ' keys.txt"……',
+            '正在模拟按键"abc+(xy){ENTER}中"……',
+            '正在模拟按键"{TAB 2}~"……',
             DONE,
-        ], self.run_session())
+        ], lines)
+
+        # Files.
+        expected_files = {
+            "Temp/src.txt": source,
+            "src.txt": source,
+            "kept.txt": b"kept as it was\r\n",
+            ".hidden.txt": b"hidden, kept\r\n",
+            "over.txt": source,
+        }
+        for name, data in expected_files.items():
+            path = os.path.join(w, name)
+            self.check(f"content of {name}", data, read_bytes(path) if os.path.exists(path) else None)
+        for name in ("ro.txt", "never.txt", "x.txt"):
+            self.check(f"{name} exists", False, os.path.exists(os.path.join(w, name)))
+
+        # The hosts file: the old address of a commented out, the new entry
+        # last, b's own line gone while the names that only contain it stay.
+        self.check("hosts file", b"127.0.0.1\tlocalhost\r\n"
+                                 b"#10.9.9.9 qx-e2e-a.test # old address\r\n"
+                                 b"# qx-e2e-b.test is mentioned in a comment\r\n"
+                                 b"10.1.1.2 other-qx-e2e-b.test qx-e2e-b.test.example\r\n"
+                                 b"10.1.2.3\tqx-e2e-a.test\r\n", read_bytes(HOSTS))
+
+        # Started programs: a bare command runs from the work folder, the
+        # updater's current folder is theirs, the style reaches them.
+        cwd = self.win(self.work_dir).lower()
+        for name, args, show in (("bare", "bare one two", "1"), ("full", "full x\\y", "0"),
+                                 ("minimised", "minimised", "7")):
+            path = os.path.join(w, name + ".marker")
+            self.wait_for_file(path, HELPER_TIMEOUT_S, f"the marker of the {name} execute line")
+            got = read_marker(path)
+            self.check(f"marker of the {name} execute line",
+                       {"args": args, "cwd": cwd, "show": show},
+                       dict(got, cwd=got.get("cwd", "").rstrip("\\").lower()))
+        self.check("marker of an execute line with style 5", False,
+                   os.path.exists(os.path.join(w, "badstyle.marker")))
+
+        self.check("values the script wrote and deleted", ("written by the script", None),
+                   (reg_value(REG_KEY, "Written"), reg_value(REG_KEY, "Gone")))
+
+        # Registration runs on its own; give it time.
+        deadline = time.monotonic() + HELPER_TIMEOUT_S
+        registered = None
+        while registered is None and time.monotonic() < deadline:
+            registered = reg_value(REG_KEY, "Registered")
+            if registered is None:
+                time.sleep(0.5)
+        self.check("value written by the registered component",
+                   (ww + "\\" + regdll).lower(), (registered or "").lower())
+
+        # Keys: the waiting press has been processed when its line returned;
+        # the other had the rest of the script's time.
+        expected_keys = "abcXY\r中\t\t\r"
+        got_keys = ""
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            data = read_bytes(keys_file).decode("ascii") if os.path.exists(keys_file) else ""
+            got_keys = "".join(chr(int(h, 16)) for h in data.split())
+            if got_keys == expected_keys:
+                break
+            time.sleep(0.2)
+        self.check("characters the key window received", expected_keys, got_keys)
         self.check("stored stamp", "2030-01-01", stored_stamp(self.base_name))
 
 
@@ -168,65 +273,7 @@ class MessageBoxTest(SessionTestCase):
         self.check("notice label after the session", [notice], labels)
 
 
-class WaitTest(SessionTestCase):
-
-    def test_wait_pauses_the_script_and_the_window_keeps_answering(self):
-        self.start_updater("QXsWait")
-        self.publish(["2030-01-01", "message,before the wait", "wait,2", "message,after the wait"])
-        self.click_start()
-        self.wait_for_line("before the wait")
-        seen_before = time.monotonic()
-        answered_while_waiting = 0
-        deadline = seen_before + 15
-        while True:
-            state = self.look()
-            items = items_of(state)
-            if items is not None and "after the wait" in items[self.seen:]:
-                break
-            if items is not None:
-                answered_while_waiting += 1
-            if time.monotonic() > deadline:
-                self.fail_with_state("the line after a wait of 2 s did not come within 15 s")
-            time.sleep(0.1)
-        seen_after = time.monotonic()
-        # A wait of 2 s lasts about 2.5 s; each look may lag by one poll.
-        gap = seen_after - seen_before
-        if not 1.4 <= gap <= 5.0:
-            self.fail_with_state(f"expected about 2.5 s between the lines around 'wait,2', got "
-                                 f"{gap:.2f} s")
-        if answered_while_waiting == 0:
-            self.fail_with_state("the progress list could not be read during the wait: the "
-                                 "window did not process messages")
-        self.check_lines("around the wait",
-                         [READING, ANALYSING, "before the wait", "after the wait", DONE],
-                         self.wait_session_end())
-
-
 class ClosingTest(SessionTestCase):
-
-    def test_closing_during_a_wait_ends_the_program_and_runs_no_further_line(self):
-        app = self.start_updater("QXsClose")
-        w = self.folder("w")
-        self.nginx.put("late.txt", b"a line after the close fetched this\r\n")
-        late = os.path.join(w, "late.txt")
-        self.publish(["2030-01-01", "message,before the close", "wait,30", "message,after the close",
-                      "down,late.txt," + self.win(late)])
-        self.click_start()
-        state = self.wait_for_line("before the close")
-        self.check_lines("before the close", [READING, ANALYSING, "before the close"],
-                         self.new_lines(state))
-        closed_at = time.monotonic()
-        r = self.driver.close(caption=CAPTION, exe=self.exe_name)
-        self.check(f"close request ({r!r})", True, r.ok)
-        code = self.expect_exit(app, EXIT_TIMEOUT_S, "after a close request during a wait")
-        self.check("exit code after closing during a wait", 0, code)
-        if time.monotonic() - closed_at > EXIT_TIMEOUT_S:
-            self.fail_with_state("the program outlived the close by more than 10 s")
-        self.check("a file that a line after the close would download exists", False,
-                   os.path.exists(late))
-        self.check("requests for the file of a line after the close", [],
-                   [r for r in self.nginx.requests() if "late.txt" in r[1]])
-        self.check("stored stamp after closing in the middle", None, stored_stamp(self.base_name))
 
 
     def test_closing_during_a_download_keeps_the_target_and_the_next_session_resumes(self):
@@ -276,38 +323,6 @@ class ClosingTest(SessionTestCase):
         self.check("files left beside the target", ["big.bin"], sorted(os.listdir(os.path.dirname(target))))
         self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576),
                    gets() - gets_before)
-
-
-class WorkPathTest(SessionTestCase):
-
-    def test_workpath_moves_the_work_and_temp_folders_of_later_lines(self):
-        self.start_updater("QXsWorkPath")
-        w = os.path.join(self.work_dir, "new work")
-        self.nginx.put("a.txt", b"into the temp folder\r\n")
-        self.publish([
-            "2030-01-01",
-            "message,$WorkDir\\|$TempDir\\",
-            "workpath," + self.win(w),
-            "message,$WorkDir\\",
-            "message,$TempDir\\",
-            "message,$workdir\\ $WorkDir $TempDir",
-            "down,a.txt",
-        ])
-        ww = self.win(w) + "\\"
-        self.check_lines("of a script that changes the work folder", [
-            READING, ANALYSING,
-            "c:\\qxwork\\|c:\\qxwork\\temp\\",
-            '正在设置工作目录"' + ww + '"……',
-            ww,
-            ww + "Temp\\",
-            "$workdir\\ $WorkDir $TempDir",
-            '正在下载文件"a.txt"……',
-            DONE,
-        ], self.run_session())
-        self.check("work folder made", True, os.path.isdir(w))
-        self.check("temp folder made", True, os.path.isdir(os.path.join(w, "Temp")))
-        self.check("down without a target lands in the new temp folder",
-                   b"into the temp folder\r\n", read_bytes(os.path.join(w, "Temp", "a.txt")))
 
 
 class DownloadTest(SessionTestCase):
@@ -376,25 +391,6 @@ class DownloadTest(SessionTestCase):
                    fetch("update.inf") + fetch("a.txt") * 2 + head("b.txt") * 2,
                    self.requests_since(mark))
 
-
-class FailureTest(SessionTestCase):
-
-    def test_a_failing_line_ends_the_session_with_the_catch_all_line(self):
-        self.start_updater("QXsFailure")
-        # (failing line, what it logs itself before failing)
-        cases = [
-            ("msgbox,never shown,1E20,t", []),
-            ("wait,1e39", []),
-            ("regdelete,NoBackslash", ['正在删除注册表信息"NoBackslash"……']),
-        ]
-        for failing, own_lines in cases:
-            self.publish(["2030-01-01", "message,first line ran", failing, "message,must not run"])
-            self.check_lines(f"of a script failing at {failing!r}",
-                             [READING, ANALYSING, "first line ran"] + own_lines + [FAILED],
-                             self.run_session())
-            self.expect_no_box()
-            self.check(f"stored stamp after a failure at {failing!r}", None,
-                       stored_stamp(self.base_name))
 
 if __name__ == "__main__":
     unittest.main()

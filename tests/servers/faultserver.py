@@ -8,13 +8,9 @@ GMT. The mode says how the server gets it wrong:
   ok         a correct server: HEAD, ranges answered with 206
   norange    ranges ignored; GET sends 100 bytes more than HEAD announced
   head404    HEAD answers 404
-  head500    HEAD answers 500
   nolength   HEAD without Content-Length
-  biglength  HEAD announces 1000 bytes more than there are
-  short      each range answered with at most 1000 bytes
   stall      accepts the request and never answers
   nolm       no Last-Modified
-  oddlm      Last-Modified that is no date
   slow       a steady slow link: the body trickles at about 24 KB/s
   midstall   GET sends its header and half the body, then nothing more
   replace    the file is replaced after the first GET for its name: later
@@ -36,7 +32,6 @@ import time
 
 LAST_MODIFIED = "Tue, 15 Nov 1994 08:12:31 GMT"
 REPLACED_MODIFIED = "Wed, 16 Nov 1994 09:00:00 GMT"
-SHORT_SLICE = 1000
 SLOW_PIECE = 1200  # bytes every 50 ms: 24 KB/s
 PATH = re.compile(r"^/([a-z0-9]+)/([0-9]+)/[^/]+$")
 
@@ -84,9 +79,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return REPLACED_MODIFIED if self.replaced else LAST_MODIFIED
 
     def common_headers(self, mode):
-        if mode == "oddlm":
-            self.send_header("Last-Modified", "yesterday")
-        elif mode != "nolm":
+        if mode != "nolm":
             self.send_header("Last-Modified", self.last_modified(mode))
 
     def do_HEAD(self):
@@ -96,16 +89,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if mode == "stall":
             time.sleep(3600)
             return
-        if mode in ("head404", "head500"):
-            self.send_response(int(mode[4:]))
+        if mode == "head404":
+            self.send_response(404)
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
         self.send_response(200)
         self.common_headers(mode)
-        if mode == "biglength":
-            self.send_header("Content-Length", str(size + 1000))
-        elif mode != "nolength":
+        if mode != "nolength":
             self.send_header("Content-Length", str(size))
         self.end_headers()
 
@@ -142,8 +133,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.end_headers()
             return
         body = data[first:last + 1]
-        if mode == "short":
-            body = body[:SHORT_SLICE]
         self.send_response(206 if m and data else 200)
         self.common_headers(mode)
         if m and data:

@@ -13,7 +13,7 @@
 # nowhere. Requests to both are logged to QX_TLS_ACCESS_LOG as
 # 'PORT "REQUEST LINE" STATUS'. Without openssl or nginx's TLS module these
 # variables stay unset (and a warning is printed): the tests that need them
-# skip.
+# fail.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/qxservers.XXXXXX)

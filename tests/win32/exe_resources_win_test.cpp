@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,7 @@ class BuiltProgram : public ::testing::Test {
 protected:
     void SetUp() override {
         path_ = ExePath();
-        if (path_.empty()) GTEST_SKIP() << "QX_EXE is not set: no built program to check";
+        if (path_.empty()) GTEST_FAIL() << "QX_EXE is not set: no built program to check";
     }
     std::wstring path_;
 };
@@ -86,14 +85,5 @@ TEST_F(BuiltProgram, ManifestAsksForHighestAvailableAndDpiAwareness) {
     }
 }
 
-TEST_F(BuiltProgram, EndsWithAnEmptyConfigurationTrailer) {
-    std::ifstream in(path_.c_str(), std::ios::binary);
-    ASSERT_TRUE(in.good());
-    in.seekg(-32, std::ios::end);
-    char tail[32];
-    in.read(tail, 32);
-    ASSERT_EQ(in.gcount(), 32);
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(tail[i], 0) << "byte " << i << " of the trailer";
-}
 
 }  // namespace

@@ -2,7 +2,7 @@
 // 127.0.0.1: nginx with a www root of the test's own (compressing text for
 // clients that ask), and a server that misbehaves on purpose. Both are started outside this program
 // (tests/servers/run_with_servers.sh), which passes their ports in the
-// environment; without them these tests are skipped.
+// environment; without them these tests fail.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,13 +13,6 @@
 #include "app/frmUpdate.h"
 #include "download/DownloadFile.h"
 #include "download/modFileTime.h"
-#include "platform/win32/clock_win.h"
-#include "platform/win32/codepage_win.h"
-#include "platform/win32/files_win.h"
-#include "platform/win32/http_win.h"
-#include "platform/win32/process_win.h"
-#include "platform/win32/registry_win.h"
-#include "platform/win32/settings_win.h"
 #include "support/RealServices_win.h"
 
 namespace qx {
@@ -54,7 +47,7 @@ protected:
         wwwRoot = Env(L"QX_WWW_ROOT");
         accessLog = Env(L"QX_NGINX_ACCESS_LOG");
         if (nginxPort.empty() || faultPort.empty() || wwwRoot.empty()) {
-            GTEST_SKIP() << "QX_NGINX_PORT, QX_FAULT_PORT and QX_WWW_ROOT are not set: run through "
+            GTEST_FAIL() << "QX_NGINX_PORT, QX_FAULT_PORT and QX_WWW_ROOT are not set: run through "
                             "tests/servers/run_with_servers.sh to start the test servers";
         }
         ::CreateDirectoryW(L"c:\\qxwork", nullptr);

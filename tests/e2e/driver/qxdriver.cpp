@@ -168,11 +168,6 @@ std::wstring BaseName(const std::wstring& path) {
   return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
-std::string RectJson(const RECT& r) {
-  return "{\"left\":" + Num(r.left) + ",\"top\":" + Num(r.top) + ",\"right\":" + Num(r.right) +
-         ",\"bottom\":" + Num(r.bottom) + "}";
-}
-
 // What selects the window a command works on.
 struct Target {
   bool has_caption = false;
@@ -232,12 +227,9 @@ std::vector<TopLevel> FindTopLevel(const Target& t) {
 }
 
 std::string TopLevelJson(const TopLevel& w) {
-  RECT r{};
-  GetWindowRect(w.hwnd, &r);
   return "{\"hwnd\":" + HwndText(w.hwnd) + ",\"pid\":" + Num(w.pid) + ",\"exe\":" +
          JsonString(w.exe) + ",\"class\":" + JsonString(w.window_class) + ",\"caption\":" +
-         JsonString(w.caption) + ",\"visible\":" + Bool(w.visible) + ",\"rect\":" + RectJson(r) +
-         "}";
+         JsonString(w.caption) + ",\"visible\":" + Bool(w.visible) + "}";
 }
 
 struct Child {
@@ -247,7 +239,6 @@ struct Child {
   int id;
   bool visible;
   bool enabled;
-  RECT rect;  // in the client coordinates of the top-level window
 };
 
 struct ChildCtx {
@@ -264,8 +255,6 @@ BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
   c.id = GetDlgCtrlID(h);
   c.visible = IsWindowVisible(h) != FALSE;
   c.enabled = IsWindowEnabled(h) != FALSE;
-  GetWindowRect(h, &c.rect);
-  MapWindowPoints(HWND_DESKTOP, ctx->top, reinterpret_cast<POINT*>(&c.rect), 2);
   ctx->children->push_back(c);
   return TRUE;
 }
@@ -323,15 +312,12 @@ std::string ListBoxJson(HWND lb) {
 std::string ChildJson(const Child& c) {
   return "{\"hwnd\":" + HwndText(c.hwnd) + ",\"class\":" + JsonString(c.window_class) +
          ",\"id\":" + Num(c.id) + ",\"text\":" + JsonString(c.text) + ",\"visible\":" +
-         Bool(c.visible) + ",\"enabled\":" + Bool(c.enabled) + ",\"rect\":" + RectJson(c.rect) +
-         "}";
+         Bool(c.visible) + ",\"enabled\":" + Bool(c.enabled) + "}";
 }
 
 // The whole picture of one top-level window: its caption, every control, and
 // the list box, statics and buttons pulled out for convenience.
 std::string StateJson(const TopLevel& w) {
-  RECT client{};
-  GetClientRect(w.hwnd, &client);
   std::vector<Child> children = ChildrenOf(w.hwnd);
   std::string controls = "[", lists = "[", statics = "[", buttons = "[";
   bool first_control = true, first_list = true, first_static = true, first_button = true;
@@ -355,8 +341,7 @@ std::string StateJson(const TopLevel& w) {
   buttons += "]";
   std::string top = TopLevelJson(w);
   top.pop_back();  // reopen the object to add the state fields
-  return top + ",\"enabled\":" + Bool(IsWindowEnabled(w.hwnd) != FALSE) + ",\"client\":" +
-         RectJson(client) + ",\"lists\":" + lists + ",\"statics\":" + statics + ",\"buttons\":" +
+  return top + ",\"enabled\":" + Bool(IsWindowEnabled(w.hwnd) != FALSE) + ",\"lists\":" + lists + ",\"statics\":" + statics + ",\"buttons\":" +
          buttons + ",\"controls\":" + controls + "}";
 }
 
@@ -371,9 +356,7 @@ struct Args {
   std::wstring button;
   bool has_id = false;
   int id = 0;
-  int expect = -1;
   bool all = false;
-  std::wstring control_class;  // settext: the child control's class
   std::string error;
 };
 
@@ -427,9 +410,7 @@ Args Parse(int argc, wchar_t** argv) {
         TakeText(flag, value, L"--title", L"--title-hex", &a.target.caption,
                  &a.target.has_caption, &a.error) ||
         TakeText(flag, value, L"--button", L"--button-hex", &a.button, &a.has_button, &a.error) ||
-        TakeText(flag, value, L"--exe", L"--exe-hex", &a.target.exe, &dummy, &a.error) ||
-        TakeText(flag, value, L"--class", L"--class-hex", &a.target.window_class, &dummy,
-                 &a.error)) {
+        TakeText(flag, value, L"--exe", L"--exe-hex", &a.target.exe, &dummy, &a.error)) {
       if (!a.error.empty()) return a;
     } else if (flag == L"--hwnd") {
       a.target.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoul(value.c_str(), nullptr, 0)));
@@ -439,10 +420,6 @@ Args Parse(int argc, wchar_t** argv) {
     } else if (flag == L"--id") {
       a.has_id = true;
       a.id = static_cast<int>(wcstol(value.c_str(), nullptr, 0));
-    } else if (flag == L"--control-class") {
-      a.control_class = value;
-    } else if (flag == L"--expect") {
-      a.expect = static_cast<int>(wcstol(value.c_str(), nullptr, 10));
     } else {
       a.error = "unknown option " + ToUtf8(flag);
     }
@@ -577,34 +554,14 @@ int ClickButton(const Args& a, const TopLevel& top) {
 
 // ---------------------------------------------------------------- commands
 
-int CmdList(Args& a) {
-  std::vector<TopLevel> found = FindTopLevel(a.target);
-  for (const TopLevel& w : found) EmitLine(TopLevelJson(w));
-  return kExitOk;
-}
-
-int CmdFind(Args& a) {
-  std::vector<TopLevel> found;
-  if (!WaitForWindows(a, &found)) return NotFound(a, "window");
-  EmitLine(TopLevelJson(found[0]));
-  return kExitOk;
-}
-
-// Counts the matching windows; with --expect N waits until there are N.
+// Counts the matching windows.
 int CmdCount(Args& a) {
-  Deadline d(a.timeout_ms);
-  std::vector<TopLevel> found;
-  for (;;) {
-    found = FindTopLevel(a.target);
-    if (a.expect < 0 || static_cast<int>(found.size()) == a.expect || d.Passed()) break;
-    Sleep(kPollMs);
-  }
+  const std::vector<TopLevel> found = FindTopLevel(a.target);
   std::string windows = "[";
   for (size_t i = 0; i < found.size(); ++i) windows += (i ? "," : "") + TopLevelJson(found[i]);
   windows += "]";
   EmitLine("{\"count\":" + Num(static_cast<long long>(found.size())) + ",\"windows\":" + windows +
            "}");
-  if (a.expect >= 0 && static_cast<int>(found.size()) != a.expect) return kExitNotFound;
   return kExitOk;
 }
 
@@ -728,55 +685,6 @@ int CmdWaitGone(Args& a) {
   }
 }
 
-// Reports when a window first appears and when one of its buttons becomes
-// enabled, with times in ms since the driver printed "ready". Started before
-// the program under test, it sees the window within a few ms of it being
-// shown, which a fresh driver run per look could not.
-int CmdWatchEnable(Args& a) {
-  if (!a.has_button && !a.has_id) {
-    EmitError("watch-enable needs --button, --button-hex or --id");
-    return kExitUsage;
-  }
-  EmitLine("{\"event\":\"ready\"}");
-  Deadline d(a.timeout_ms);
-  HWND seen = nullptr;
-  for (;;) {
-    if (!seen) {
-      std::vector<TopLevel> found = FindTopLevel(a.target);
-      if (!found.empty()) {
-        seen = found[0].hwnd;
-        std::vector<Child> children = ChildrenOf(seen);
-        const Child* button = nullptr;
-        for (const Child& c : children) {
-          if (ButtonMatches(a, c)) button = &c;
-        }
-        EmitLine("{\"event\":\"seen\",\"t_ms\":" + Num(d.Elapsed()) + ",\"window\":" +
-                 TopLevelJson(found[0]) + ",\"button\":" +
-                 (button ? ChildJson(*button) : std::string("null")) + "}");
-        if (button && button->enabled) return kExitOk;
-      }
-    } else {
-      if (!IsWindow(seen)) {
-        EmitError("the window closed before the button was enabled");
-        return kExitNotFound;
-      }
-      std::vector<Child> children = ChildrenOf(seen);
-      for (const Child& c : children) {
-        if (ButtonMatches(a, c) && c.enabled) {
-          EmitLine("{\"event\":\"enabled\",\"t_ms\":" + Num(d.Elapsed()) + ",\"button\":" +
-                   ChildJson(c) + "}");
-          return kExitOk;
-        }
-      }
-    }
-    if (d.Passed()) {
-      EmitError(seen ? "the button stayed disabled" : "the window did not appear");
-      return kExitNotFound;
-    }
-    Sleep(5);
-  }
-}
-
 // The text of a control of another process. GetWindowTextW would give the
 // text the control was created with, not what an edit field holds now.
 bool ControlText(HWND h, std::wstring* out) {
@@ -805,15 +713,15 @@ int CmdSetText(Args& a) {
     EmitError("settext needs the text as hex of its UTF-8 bytes, or - for none");
     return kExitUsage;
   }
-  if (!a.has_id && a.control_class.empty()) {
-    EmitError("settext needs --id N or --control-class C");
+  if (!a.has_id) {
+    EmitError("settext needs --id N");
     return kExitUsage;
   }
   TopLevel top{};
   int rc = SingleTarget(a, "window", &top);
   if (rc != kExitOk) return rc;
   for (const Child& c : ChildrenOf(top.hwnd)) {
-    if (a.has_id ? c.id != a.id : !IsClass(c, a.control_class.c_str())) continue;
+    if (c.id != a.id) continue;
     std::wstring before, after;
     DWORD_PTR r = 0;
     if (!ControlText(c.hwnd, &before) ||
@@ -827,9 +735,7 @@ int CmdSetText(Args& a) {
              ",\"text\":" + JsonString(after) + ",\"window\":" + HwndText(top.hwnd) + "}");
     return after == text ? kExitOk : kExitRefused;
   }
-  EmitError("no control " + (a.has_id ? "with id " + std::to_string(a.id)
-                                       : "of class " + JsonString(a.control_class)) +
-            " in " + TopLevelJson(top));
+  EmitError("no control with id " + std::to_string(a.id) + " in " + TopLevelJson(top));
   return kExitNotFound;
 }
 
@@ -919,12 +825,146 @@ int CmdFollow(Args& a) {
   return kExitOk;
 }
 
+// ---------------------------------------------------------------- message box icons
+
+struct Pixels {
+  int w = 0, h = 0;
+  std::vector<DWORD> bits;  // 0x00RRGGBB, top row first
+  DWORD at(int x, int y) const { return bits[static_cast<size_t>(y) * w + x]; }
+};
+
+// A 32-bit top-down DIB section of the given size, filled with `fill`.
+struct Canvas {
+  HDC dc = nullptr;
+  HBITMAP bmp = nullptr;
+  HGDIOBJ old = nullptr;
+  DWORD* bits = nullptr;
+  int w, h;
+  Canvas(int width, int height, DWORD fill) : w(width), h(height) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    dc = CreateCompatibleDC(nullptr);
+    void* p = nullptr;
+    bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+    bits = static_cast<DWORD*>(p);
+    old = SelectObject(dc, bmp);
+    for (int i = 0; i < w * h; ++i) bits[i] = fill;
+  }
+  ~Canvas() {
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+  }
+  Pixels Take() const {
+    GdiFlush();
+    Pixels p;
+    p.w = w;
+    p.h = h;
+    p.bits.assign(bits, bits + w * h);
+    for (DWORD& v : p.bits) v &= 0xFFFFFF;
+    return p;
+  }
+};
+
+bool Near(DWORD a, DWORD b) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (d > 12 || d < -12) return false;
+  }
+  return true;
+}
+
+// The share of the icon's opaque pixels that the screen shows at (ox, oy).
+double Score(const Pixels& screen, HICON icon, int size, int ox, int oy) {
+  Canvas black(size, size, 0x000000), white(size, size, 0xFFFFFF);
+  DrawIconEx(black.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+  DrawIconEx(white.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+  Pixels b = black.Take(), wt = white.Take();
+  int opaque = 0, same = 0;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      if (b.at(x, y) != wt.at(x, y)) continue;
+      int sx = ox + x, sy = oy + y;
+      if (sx < 0 || sy < 0 || sx >= screen.w || sy >= screen.h) continue;
+      ++opaque;
+      if (Near(b.at(x, y), screen.at(sx, sy))) ++same;
+    }
+  }
+  return opaque < 50 ? 0.0 : static_cast<double>(same) / opaque;
+}
+
+
+
+// Which standard icon the message box --hwnd H shows. The icon handle
+// of another process cannot be read, so the icon is recognised by its
+// pixels: the box's icon control is copied from the screen and compared
+// with each standard icon drawn here; pixels an icon leaves transparent (or
+// blends) do not count. Prints {"icon":"none"|"hand"|"question"|
+// "exclamation"|"asterisk","scores":{...}}.
+int CmdBoxIcon(Args& a) {
+  HWND box = a.target.hwnd;
+  if (!box || !IsWindow(box)) return NotFound(a, "message box");
+  HWND icon_control = nullptr;
+  for (const Child& c : ChildrenOf(box)) {
+    if (IsClass(c, L"Static") && (GetWindowLongW(c.hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon_control = c.hwnd;
+      break;
+    }
+  }
+  if (!icon_control || !IsWindowVisible(icon_control)) {
+    EmitLine("{\"icon\":\"none\"}");
+    return kExitOk;
+  }
+  RECT r;
+  GetWindowRect(icon_control, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  Pixels screen;
+  {
+    Canvas shot(w > 0 ? w : 1, h > 0 ? h : 1, 0);
+    HDC desktop = GetDC(nullptr);
+    BitBlt(shot.dc, 0, 0, w, h, desktop, r.left, r.top, SRCCOPY);
+    ReleaseDC(nullptr, desktop);
+    screen = shot.Take();
+  }
+  const struct {
+    const char* name;
+    LPCWSTR id;
+  } candidates[] = {{"hand", IDI_HAND}, {"question", IDI_QUESTION}, {"exclamation", IDI_EXCLAMATION},
+                    {"asterisk", IDI_ASTERISK}};
+  const int size = GetSystemMetrics(SM_CXICON);
+  std::string scores;
+  const char* best = "none";
+  double best_score = 0.0;
+  for (const auto& c : candidates) {
+    HICON icon = LoadIconW(nullptr, c.id);
+    // The control draws the icon at its corner, or centred when it is larger.
+    double s = Score(screen, icon, size, 0, 0);
+    const double centred = Score(screen, icon, size, (w - size) / 2, (h - size) / 2);
+    if (centred > s) s = centred;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s\"%s\":%.3f", scores.empty() ? "" : ",", c.name, s);
+    scores += buf;
+    if (s > best_score) {
+      best_score = s;
+      best = c.name;
+    }
+  }
+  if (best_score < 0.9) best = "none";
+  EmitLine(std::string("{\"icon\":\"") + best + "\",\"scores\":{" + scores + "}}");
+  return kExitOk;
+}
+
 void Usage() {
   EmitError(
-      "usage: qxdriver COMMAND [options]; commands: list, find, count [--expect N], state, "
-      "click BUTTON, close, syscommand ID, msgbox, answer BUTTON, wait-gone, watch-enable, "
-      "settext HEX (--id N | --control-class C), follow; "
-      "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --class C, --hwnd H, --hidden, "
+      "usage: qxdriver COMMAND [options]; commands: count, state, "
+      "click BUTTON, close, syscommand ID, msgbox, boxicon, answer BUTTON, wait-gone, "
+      "settext HEX --id N, follow; "
+      "options: --caption[-hex] T, --title[-hex] T, --exe NAME, --hwnd H, --hidden, "
       "--timeout-ms N, --button[-hex] T, --id N, --all (state); BUTTON is hex of its UTF-8 text or id:N");
 }
 
@@ -938,17 +978,15 @@ int wmain(int argc, wchar_t** argv) {
     EmitError(a.error);
     return kExitUsage;
   }
-  if (a.command == L"list") return CmdList(a);
-  if (a.command == L"find") return CmdFind(a);
   if (a.command == L"count") return CmdCount(a);
   if (a.command == L"state") return CmdState(a);
+  if (a.command == L"boxicon") return CmdBoxIcon(a);
   if (a.command == L"click") return CmdClick(a);
   if (a.command == L"close") return CmdPost(a, WM_CLOSE, 0);
   if (a.command == L"syscommand") return CmdSyscommand(a);
   if (a.command == L"msgbox") return CmdMsgbox(a);
   if (a.command == L"answer") return CmdAnswer(a);
   if (a.command == L"wait-gone") return CmdWaitGone(a);
-  if (a.command == L"watch-enable") return CmdWatchEnable(a);
   if (a.command == L"settext") return CmdSetText(a);
   if (a.command == L"follow") return CmdFollow(a);
   Usage();

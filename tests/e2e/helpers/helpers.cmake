@@ -1,21 +1,16 @@
 # Small Windows programs the end-to-end tests use: a program that leaves a
-# marker file (for execute), one that holds a file open without sharing (for
-# checkwritable), a component whose registration writes a registry value
-# (for register), a window that records the keys it receives (for keypress),
-# and a reader of the icon a message box shows.
+# marker file (for execute), a component whose registration writes a registry value
+# (for register), and a window that records the keys it receives (for keypress).
 set(QX_E2E_HELPERS_DIR "${CMAKE_CURRENT_LIST_DIR}")
 
 add_executable(qxe2e_marker WIN32 "${QX_E2E_HELPERS_DIR}/marker.cpp")
-add_executable(qxe2e_holdfile "${QX_E2E_HELPERS_DIR}/holdfile.cpp")
 add_executable(qxe2e_keywin WIN32 "${QX_E2E_HELPERS_DIR}/keywin.cpp")
-add_executable(qxe2e_boxicon "${QX_E2E_HELPERS_DIR}/boxicon.cpp")
 add_library(qxe2e_regdll SHARED "${QX_E2E_HELPERS_DIR}/regdll.cpp")
 set_target_properties(qxe2e_regdll PROPERTIES PREFIX "")
 target_link_libraries(qxe2e_regdll PRIVATE advapi32)
 target_link_libraries(qxe2e_keywin PRIVATE user32 shell32)
-target_link_libraries(qxe2e_boxicon PRIVATE user32 gdi32)
 
-foreach(helper qxe2e_marker qxe2e_holdfile qxe2e_keywin qxe2e_boxicon qxe2e_regdll)
+foreach(helper qxe2e_marker qxe2e_keywin qxe2e_regdll)
   target_compile_definitions(${helper} PRIVATE UNICODE _UNICODE)
   if(MINGW)
     target_compile_options(${helper} PRIVATE -Wall -Wextra)
@@ -26,7 +21,6 @@ foreach(helper qxe2e_marker qxe2e_holdfile qxe2e_keywin qxe2e_boxicon qxe2e_regd
 endforeach()
 if(MINGW)
   target_link_options(qxe2e_marker PRIVATE -municode)
-  target_link_options(qxe2e_holdfile PRIVATE -municode)
   target_link_options(qxe2e_keywin PRIVATE -municode)
   # regsvr32 looks the entry points up by their plain names.
   target_link_options(qxe2e_regdll PRIVATE -Wl,--kill-at)
@@ -34,8 +28,6 @@ endif()
 
 set(QX_E2E_HELPER_ENV
   "QX_E2E_MARKER=$<TARGET_FILE:qxe2e_marker>"
-  "QX_E2E_HOLDFILE=$<TARGET_FILE:qxe2e_holdfile>"
   "QX_E2E_KEYWIN=$<TARGET_FILE:qxe2e_keywin>"
-  "QX_E2E_BOXICON=$<TARGET_FILE:qxe2e_boxicon>"
   "QX_E2E_REGDLL=$<TARGET_FILE:qxe2e_regdll>"
   "QX_QXADDR=$<TARGET_FILE:qxaddr>")

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../unit/fakes/FakePlatform.h"
 #include "platform/platform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
@@ -73,36 +74,11 @@ inline std::vector<Text> Leftovers(const Text& target) {
     return out;
 }
 
-// The window as far as the download engine uses it.
-class RecordingUi : public IWindowUi {
-public:
-    std::vector<Text> list;
-    int pointerShape = 0;
-
-    void SetCaption(const Text&) override {}
-    Text Caption() const override { return Text(); }
-    void SetNotice(const Text&) override {}
-    void AddListItem(const Text& line) override { list.push_back(line); }
-    int ListCount() const override { return static_cast<int>(list.size()); }
-    void SetListIndex(int) override {}
-    void RefreshList() override {}
-    void EnableUpdateButton(bool) override {}
-    void StopStartTimer() override {}
-    void AddMenu() override {}
-    void Close() override {}
-    bool IsAlive() const override { return true; }
-    void DoEvents() override {}
-    int MsgBox(const Text&, int, const Text&) override { return mb::kResultOk; }
-    Text InputBox(const Text&, const Text&, const Text&) override { return Text(); }
-    int MousePointer() const override { return pointerShape; }
-    void SetMousePointer(int shape) override { pointerShape = shape; }
-};
-
 // The services of the real program, as its entry point wires them, with a
 // recording window and a chosen HTTP idle limit.
 struct RealServices {
     explicit RealServices(unsigned idleLimitMs) : http(idleLimitMs) {}
-    RecordingUi ui;
+    fake::Window ui;  // records the progress lines and the mouse pointer
     Win32Process process;
     Win32FileSystem files;
     Win32SettingsStore settings;
