@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/regkey_win.h"
+#include "platform/win32/handles_win.h"
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
 #include "support/TestValues.h"
