@@ -5,6 +5,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/win32/handles_win.h"
+
 namespace qx {
 
 namespace {
@@ -85,6 +87,18 @@ Text WindowText(HWND window) {
     std::vector<wchar_t> buffer(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1);
     const int length = ::GetWindowTextW(window, buffer.data(), static_cast<int>(buffer.size()));
     return FromWide(buffer.data(), static_cast<size_t>(length > 0 ? length : 0));
+}
+
+Text SystemMessage(DWORD code, HMODULE module) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+            (module != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0),
+        module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory owner(buffer);
+    Text text = length != 0 && buffer != nullptr ? FromWide(buffer, length) : Text();
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) text.pop_back();
+    return text;
 }
 
 bool KnowsCodePage(unsigned codePage) { return ::IsValidCodePage(codePage) != FALSE; }

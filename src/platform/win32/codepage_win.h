@@ -23,6 +23,11 @@ inline Text FromWide(const wchar_t* wide) { return Text(reinterpret_cast<const c
 // The caption of a window or the content of a control.
 Text WindowText(HWND window);
 
+// The system's own words for an error code, in the language of the machine
+// (from module's messages first, when given), without the line break they
+// end in; empty when it has none.
+Text SystemMessage(DWORD code, HMODULE module = nullptr);
+
 class Win32CodePage final : public ICodePage {
 public:
     // The machine's ANSI code page, the one the -A functions of Windows use.

@@ -16,23 +16,11 @@ constexpr int32_t kDiskFull = 61;
 // Largest piece handed to one ReadFile or WriteFile call.
 constexpr DWORD kChunk = 1u << 20;
 
-Text Decimal(uint32_t value) {
-    const std::string digits = std::to_string(value);
-    return Text(digits.begin(), digits.end());
-}
-
-// The system's own words for an error, in the language of the machine.
+// The system's own words for an error, and its code.
 Text SystemErrorText(DWORD code) {
-    wchar_t buffer[512];
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                         buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]), nullptr);
-    Text text = length == 0 ? Text() : FromWide(buffer);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) {
-        text.pop_back();
-    }
+    Text text = SystemMessage(code);
     if (text.empty()) text = u"未知错误";
-    return text + u"（错误代码 " + Decimal(code) + u"）";
+    return text + u"（错误代码 " + FromUtf8(std::to_string(code)) + u"）";
 }
 
 // Win32 error codes to the numbers of the classic Windows run-time errors,

@@ -214,4 +214,24 @@ private:
     HGDIOBJ previous_;
 };
 
+// While attached, this thread shares the input state of another thread, so
+// GetKeyState here reads what that thread has taken from its queue.
+class InputAttachment : NonCopyable {
+public:
+    explicit InputAttachment(DWORD target) : self_(::GetCurrentThreadId()), target_(target) {
+        attached_ = target_ != 0 && target_ != self_ && ::AttachThreadInput(self_, target_, TRUE) != FALSE;
+    }
+    ~InputAttachment() {
+        if (attached_) ::AttachThreadInput(self_, target_, FALSE);
+    }
+
+    // True when GetKeyState on this thread follows the other thread.
+    bool SharesKeyState() const { return attached_ || target_ == self_; }
+
+private:
+    DWORD self_;
+    DWORD target_;
+    bool attached_ = false;
+};
+
 }  // namespace qx

@@ -75,14 +75,7 @@ Text KnownText(DWORD code) {
     if (code == ERROR_INTERNET_TIMEOUT) {
         throw QxError(Number(code), u"服务器在" + FromUtf8(std::to_string(idleLimitMs / 1000)) + u"秒内没有应答");
     }
-    wchar_t* buffer = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                                         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     ::GetModuleHandleW(L"wininet.dll"), code, 0,
-                                     reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const UniqueLocalMemory owner(buffer);
-    Text text = n != 0 && buffer != nullptr ? FromWide(buffer, n) : Text();
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) text.pop_back();
+    Text text = SystemMessage(code, ::GetModuleHandleW(L"wininet.dll"));
     if (text.empty()) text = KnownText(code);
     throw QxError(Number(code), text);
 }
