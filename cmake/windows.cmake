@@ -2,6 +2,12 @@
 # need real Win32 (run under Wine when cross-compiling).
 enable_language(RC)
 
+# What ships is the optimised, stripped program; a Windows build folder is a
+# Release build unless told otherwise, so the tests run what deployers get.
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
+endif()
+
 if(MINGW)
   # No DLL beyond Windows' own: the C and C++ runtimes are linked in.
   set(QX_STATIC_LINK -static -static-libgcc -static-libstdc++)

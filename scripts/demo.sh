@@ -14,8 +14,9 @@ say() { echo "== demo.sh: $*"; }
 
 timeout 3600 bash scripts/setup.sh
 
-say "building QXUpdate.exe, the driver and qxaddr"
-timeout 600 cmake -S . -B "$QX_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" >/dev/null
+say "building the optimised, stripped QXUpdate.exe (Release), the driver and qxaddr"
+timeout 600 cmake -S . -B "$QX_BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
 timeout 2400 cmake --build "$QX_BUILD_DIR" -j2 --target QXUpdate qxdriver qxaddr
 
 teardown() { bash "$repo/scripts/wine-prefix.sh" down >/dev/null 2>&1 || true; }

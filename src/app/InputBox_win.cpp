@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/codepage_win.h"
+
 namespace qx {
 
 namespace {
@@ -16,8 +18,6 @@ struct DialogState {
     const Text* defaultAnswer;
     Text answer;
 };
-
-const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
 
 // Builds a dialog template in memory: the layout of the classic input box.
 class TemplateWriter {
@@ -65,8 +65,8 @@ INT_PTR CALLBACK InputDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lPara
                     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
                 }
             }
-            SetDlgItemTextW(dlg, kIdPrompt, W(*state->prompt));
-            SetDlgItemTextW(dlg, kIdAnswer, W(*state->defaultAnswer));
+            SetDlgItemTextW(dlg, kIdPrompt, Wide(*state->prompt));
+            SetDlgItemTextW(dlg, kIdAnswer, Wide(*state->defaultAnswer));
             HWND edit = GetDlgItem(dlg, kIdAnswer);
             SendMessageW(edit, EM_SETSEL, 0, -1);
             SetFocus(edit);
@@ -75,11 +75,7 @@ INT_PTR CALLBACK InputDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lPara
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK) {
                 auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrW(dlg, DWLP_USER));
-                HWND edit = GetDlgItem(dlg, kIdAnswer);
-                std::vector<wchar_t> buf(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1);
-                const int n = GetWindowTextW(edit, buf.data(), static_cast<int>(buf.size()));
-                state->answer.assign(reinterpret_cast<const char16_t*>(buf.data()),
-                                     static_cast<size_t>(n > 0 ? n : 0));
+                state->answer = WindowText(GetDlgItem(dlg, kIdAnswer));
                 EndDialog(dlg, IDOK);
                 return TRUE;
             }
@@ -108,7 +104,7 @@ Text ShowInputBox(HINSTANCE instance, HWND owner, HFONT font, const Text& prompt
     t.Word(80);
     t.Word(0);  // no menu
     t.Word(0);  // standard dialog class
-    t.String(W(title));
+    t.String(Wide(title));
     t.Word(9);
     t.String(L"MS Shell Dlg");
     t.Item(SS_LEFT | SS_NOPREFIX, 7, 7, 170, 42, kIdPrompt, 0x0082, L"");

@@ -3,10 +3,9 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <vector>
-
 #include "app/InputBox_win.h"
 #include "app/SysMenu_win.h"
+#include "platform/win32/codepage_win.h"
 #include "resource.h"
 
 namespace qx {
@@ -14,10 +13,6 @@ namespace qx {
 namespace {
 
 const wchar_t kWindowClass[] = L"QXUpdateWindow";
-
-const wchar_t* W(const Text& t) { return reinterpret_cast<const wchar_t*>(t.c_str()); }
-
-Text FromWide(const wchar_t* s, size_t n) { return Text(reinterpret_cast<const char16_t*>(s), n); }
 
 // Layout in twips, as the window was designed; scaled to the display.
 struct TwipRect {
@@ -36,9 +31,8 @@ constexpr int kProgressSteps = 1000;
 int TwipsToPixels(int twips, int dpi) { return MulDiv(twips, dpi, 1440); }
 
 int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
+    const WindowDC screen(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
     return dpi > 0 ? dpi : 96;
 }
 
@@ -88,14 +82,13 @@ HFONT Win32Window::MakeChineseFont(int dpi) {
                                             L"WenQuanYi Micro Hei", L"Noto Sans CJK SC",
                                             L"Droid Sans Fallback"};
     const wchar_t* chosen = L"SimSun";
-    HDC dc = GetDC(nullptr);
+    const WindowDC dc(nullptr);
     for (const wchar_t* face : kFaces) {
-        if (dc && FontExists(dc, face)) {
+        if (dc && FontExists(dc.Get(), face)) {
             chosen = face;
             break;
         }
     }
-    if (dc) ReleaseDC(nullptr, dc);
     return CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, chosen);
@@ -123,7 +116,7 @@ void Win32Window::Create(FrmUpdate* form) {
     const DWORD exStyle = WS_EX_CONTROLPARENT;
     RECT r{0, 0, TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi)};
     AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    hwnd_ = CreateWindowExW(exStyle, kWindowClass, W(FrmUpdate::AppTitle()), style, CW_USEDEFAULT,
+    hwnd_ = CreateWindowExW(exStyle, kWindowClass, Wide(FrmUpdate::AppTitle()), style, CW_USEDEFAULT,
                             CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
                             instance_, this);
     if (!hwnd_) throw QxError(err::kInvalidCall, u"无法创建窗口");
@@ -261,34 +254,30 @@ LRESULT Win32Window::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Window::SetCaption(const Text& caption) {
-    if (alive_) SetWindowTextW(hwnd_, W(caption));
+    if (alive_) SetWindowTextW(hwnd_, Wide(caption));
 }
 
 Text Win32Window::Caption() const {
-    if (!alive_) return Text();
-    std::vector<wchar_t> buf(static_cast<size_t>(GetWindowTextLengthW(hwnd_)) + 1);
-    const int n = GetWindowTextW(hwnd_, buf.data(), static_cast<int>(buf.size()));
-    return FromWide(buf.data(), static_cast<size_t>(n > 0 ? n : 0));
+    return alive_ ? WindowText(hwnd_) : Text();
 }
 
 void Win32Window::SetNotice(const Text& notice) {
-    if (alive_) SetWindowTextW(notice_, W(notice));
+    if (alive_) SetWindowTextW(notice_, Wide(notice));
 }
 
 void Win32Window::AddListItem(const Text& line) {
     if (!alive_) return;
-    SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(W(line)));
+    SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(line)));
     // Long lines get a horizontal scroll bar instead of being cut off.
-    HDC dc = GetDC(list_);
-    if (dc) {
-        HGDIOBJ old = SelectObject(dc, font_.Get());
-        SIZE size{};
-        GetTextExtentPoint32W(dc, W(line), static_cast<int>(line.size()), &size);
-        SelectObject(dc, old);
-        ReleaseDC(list_, dc);
-        const LRESULT extent = SendMessageW(list_, LB_GETHORIZONTALEXTENT, 0, 0);
-        if (size.cx + 8 > extent) SendMessageW(list_, LB_SETHORIZONTALEXTENT, size.cx + 8, 0);
+    SIZE size{};
+    {
+        const WindowDC dc(list_);
+        if (!dc) return;
+        const SelectedObject font(dc.Get(), font_.Get());
+        GetTextExtentPoint32W(dc.Get(), Wide(line), static_cast<int>(line.size()), &size);
     }
+    const LRESULT extent = SendMessageW(list_, LB_GETHORIZONTALEXTENT, 0, 0);
+    if (size.cx + 8 > extent) SendMessageW(list_, LB_SETHORIZONTALEXTENT, size.cx + 8, 0);
 }
 
 int Win32Window::ListCount() const {
@@ -324,7 +313,7 @@ bool Win32Window::IsAlive() const { return alive_; }
 int Win32Window::MsgBox(const Text& prompt, int flags, const Text& title) {
     // A box shown before the window is (the second-copy notice) has no owner.
     HWND owner = alive_ && IsWindowVisible(hwnd_) ? hwnd_ : nullptr;
-    return MessageBoxW(owner, W(prompt), W(title), static_cast<UINT>(flags));
+    return MessageBoxW(owner, Wide(prompt), Wide(title), static_cast<UINT>(flags));
 }
 
 Text Win32Window::InputBox(const Text& prompt, const Text& title, const Text& defaultAnswer) {

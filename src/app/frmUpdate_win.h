@@ -7,27 +7,10 @@
 #include <shobjidl.h>
 
 #include "app/frmUpdate.h"
-#include "platform/win32/com_win.h"
+#include "platform/win32/handles_win.h"
 #include "platform/window.h"
 
 namespace qx {
-
-// Owns a GDI object; the font outlives the controls that use it.
-class UniqueGdiObject : NonCopyable {
-public:
-    explicit UniqueGdiObject(HGDIOBJ obj = nullptr) : obj_(obj) {}
-    ~UniqueGdiObject() {
-        if (obj_) DeleteObject(obj_);
-    }
-    void Reset(HGDIOBJ obj) {
-        if (obj_) DeleteObject(obj_);
-        obj_ = obj;
-    }
-    HGDIOBJ Get() const { return obj_; }
-
-private:
-    HGDIOBJ obj_;
-};
 
 class Win32Window : public IWindowUi {
 public:

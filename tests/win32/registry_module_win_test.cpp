@@ -10,7 +10,7 @@
 
 #include "actions/Registry.h"
 #include "platform/win32/codepage_win.h"
-#include "platform/win32/regkey_win.h"
+#include "platform/win32/handles_win.h"
 #include "platform/win32/registry_win.h"
 
 namespace qx {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/core_types.h"
+#include "platform/win32/codepage_win.h"
 
 namespace qx::tools {
 
@@ -18,7 +18,7 @@ inline void PrintLine(DWORD which, const Text& line) {
     DWORD mode = 0, done = 0;
     if (::GetConsoleMode(h, &mode)) {
         const Text text = line + u"\r\n";
-        ::WriteConsoleW(h, reinterpret_cast<const wchar_t*>(text.c_str()), static_cast<DWORD>(text.size()),
+        ::WriteConsoleW(h, Wide(text), static_cast<DWORD>(text.size()),
                         &done, nullptr);
     } else {
         const std::string utf8 = ToUtf8(line) + "\r\n";
@@ -28,10 +28,7 @@ inline void PrintLine(DWORD which, const Text& line) {
 
 inline std::vector<Text> Arguments(int argc, wchar_t** argv) {
     std::vector<Text> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring a(argv[i]);
-        args.emplace_back(a.begin(), a.end());
-    }
+    for (int i = 1; i < argc; ++i) args.push_back(FromWide(argv[i]));
     return args;
 }
 

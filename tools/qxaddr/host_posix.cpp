@@ -1,8 +1,7 @@
-// qxaddr on Linux and other POSIX systems: arguments in UTF-8, code pages
-// through iconv.
+// qxaddr on Linux and other POSIX systems: arguments in UTF-8, files through
+// POSIX calls.
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,57 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "qxaddr.h"
 
 namespace qx::qxaddr {
 namespace {
-
-std::string IconvName(unsigned codePage) {
-    if (codePage == 65001) return "UTF-8";
-    return "CP" + std::to_string(codePage);
-}
-
-// Converts the whole input or nothing; false with the reason otherwise.
-bool Convert(const std::string& to, const std::string& from, const std::string& in, std::string& out,
-             std::string& why) {
-    iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        why = "this system has no converter for " + (to == "UTF-8" ? from : to);
-        return false;
-    }
-    out.clear();
-    std::string buffer(in);
-    char* src = buffer.empty() ? nullptr : &buffer[0];
-    size_t srcLeft = buffer.size();
-    bool ok = true;
-    while (srcLeft > 0) {
-        char chunk[256];
-        char* dst = chunk;
-        size_t dstLeft = sizeof chunk;
-        const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-        out.append(chunk, static_cast<size_t>(dst - chunk));
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            why = errno == EILSEQ ? "a character has no mapping there" : "the text is cut in the middle of a character";
-            ok = false;
-            break;
-        }
-        // glibc counts characters it replaced instead of refusing them.
-        if (r != static_cast<size_t>(-1) && r > 0) {
-            why = "a character has no exact mapping there";
-            ok = false;
-            break;
-        }
-    }
-    if (ok) {
-        char chunk[64];
-        char* dst = chunk;
-        size_t dstLeft = sizeof chunk;
-        iconv(cd, nullptr, nullptr, &dst, &dstLeft);  // shift state back to the initial one
-        out.append(chunk, static_cast<size_t>(dst - chunk));
-    }
-    iconv_close(cd);
-    return ok;
-}
 
 [[noreturn]] void Raise(const std::string& operation) {
     const int code = errno;
@@ -93,13 +46,9 @@ private:
 
 class PosixHost : public Host {
 public:
-    bool Encode(unsigned codePage, const Text& text, Bytes& ansi, std::string& why) override {
-        return Convert(IconvName(codePage), "UTF-8", ToUtf8(text), ansi, why);
-    }
-
     Text Decode(unsigned codePage, const Bytes& ansi) override {
-        std::string utf8, why;
-        if (Convert("UTF-8", IconvName(codePage), ansi, utf8, why)) return FromUtf8(utf8);
+        Text text;
+        if (DecodeExact(codePage, ansi, text)) return text;
         // Undecodable bytes are shown as hexadecimal so nothing is hidden.
         Text shown;
         for (unsigned char b : ansi) {

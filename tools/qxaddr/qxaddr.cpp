@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/TrailerBytes.h"
+#include "platform/codepage.h"
 
 namespace qx::qxaddr {
 
@@ -163,7 +164,7 @@ int Run(Host& host, const std::vector<Text>& args) {
     if (write) {
         const Text& address = o.positional[1];
         std::string reason;
-        if (!host.Encode(o.codePage, address, ansi, reason)) {
+        if (!EncodeExact(o.codePage, address, ansi, reason)) {
             host.Err(u"qxaddr: refused: the address \"" + address + u"\" cannot be written in code page " +
                      Number(o.codePage) + u": " + Ascii(reason) + u"; the file is unchanged");
             return kRefused;

@@ -1,7 +1,7 @@
 // qxaddr: reads or writes the server address that a deployer puts into the
 // configuration trailer of QXUpdate.exe. The command itself is portable;
-// the host gives it the code-page conversion, the file and the console of
-// the system it runs on.
+// the host gives it the file and the console of the system it runs on, and
+// the way it shows bytes that are no text in the code page.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +23,6 @@ class Host {
 public:
     virtual ~Host() = default;
 
-    // The bytes of text in the code page. False, with the reason, when a
-    // character has no exact mapping there or the code page is unknown:
-    // an address must never be stored with a replacement character.
-    virtual bool Encode(unsigned codePage, const Text& text, Bytes& ansi, std::string& why) = 0;
     // For display; characters that cannot be decoded may be replaced.
     virtual Text Decode(unsigned codePage, const Bytes& ansi) = 0;
 

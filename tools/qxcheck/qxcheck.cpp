@@ -1,6 +1,7 @@
 #include "qxcheck.h"
 
 #include "download/TextUtils.h"
+#include "platform/codepage.h"
 #include "script/ScriptCheck.h"
 #include "script/Stamp.h"
 
@@ -130,7 +131,7 @@ int Run(Host& host, const std::vector<Text>& args) {
             files.push_back(a);
         }
     }
-    if (!host.KnowsCodePage(codePage)) {
+    if (!KnowsCodePage(codePage)) {
         return usageError(T("this system has no converter for code page ") + Decimal(codePage));
     }
     if (files.empty()) {
@@ -146,8 +147,8 @@ int Run(Host& host, const std::vector<Text>& args) {
             return host.FileExistsBelow(serverDir, path);
         };
     }
-    const check::StrictDecoder decode = [&host, codePage](const Bytes& bytes, Text& text) {
-        return host.DecodeStrict(codePage, bytes, text);
+    const check::StrictDecoder decode = [codePage](const Bytes& bytes, Text& text) {
+        return DecodeExact(codePage, bytes, text);
     };
 
     std::vector<FileResult> results;

@@ -1,6 +1,6 @@
 // qxcheck: checks update scripts for their authors. The command is
-// portable; the host gives it the code pages, files and console of the
-// system it runs on.
+// portable; the host gives it the files and console of the system it runs
+// on.
 #pragma once
 
 #include <vector>
@@ -19,11 +19,6 @@ constexpr unsigned kDefaultCodePage = 936;
 class Host {
 public:
     virtual ~Host() = default;
-
-    virtual bool KnowsCodePage(unsigned codePage) = 0;
-    // Whole, valid characters of the code page only: false when a byte is
-    // not valid there or a character is cut short.
-    virtual bool DecodeStrict(unsigned codePage, const Bytes& bytes, Text& text) = 0;
 
     // Raises QxError when the file cannot be read.
     virtual Bytes ReadFile(const Text& path) = 0;

@@ -4,46 +4,23 @@
 
 #include <string>
 
+#include "platform/win32/codepage_win.h"
 #include "platform/win32/handles_win.h"
 
 namespace qx {
 
 namespace {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16 code units");
-
 constexpr int32_t kDiskFull = 61;
 
 // Largest piece handed to one ReadFile or WriteFile call.
 constexpr DWORD kChunk = 1u << 20;
 
-std::wstring Wide(const Text& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-Text FromWide(const wchar_t* text) {
-    Text out;
-    for (; *text != L'\0'; ++text) out += static_cast<char16_t>(*text);
-    return out;
-}
-
-Text Decimal(uint32_t value) {
-    const std::string digits = std::to_string(value);
-    return Text(digits.begin(), digits.end());
-}
-
-// The system's own words for an error, in the language of the machine.
+// The system's own words for an error, and its code.
 Text SystemErrorText(DWORD code) {
-    wchar_t buffer[512];
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                         buffer, static_cast<DWORD>(sizeof buffer / sizeof buffer[0]), nullptr);
-    Text text = length == 0 ? Text() : FromWide(buffer);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) {
-        text.pop_back();
-    }
+    Text text = SystemMessage(code);
     if (text.empty()) text = u"未知错误";
-    return text + u"（错误代码 " + Decimal(code) + u"）";
+    return text + u"（错误代码 " + FromUtf8(std::to_string(code)) + u"）";
 }
 
 // Win32 error codes to the numbers of the classic Windows run-time errors,
@@ -91,7 +68,7 @@ int32_t ErrorNumber(DWORD code) {
 }
 
 UniqueHandle OpenExisting(const Text& path, DWORD access, DWORD share, const Text& operation) {
-    UniqueHandle file(::CreateFileW(Wide(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+    UniqueHandle file(::CreateFileW(Wide(path), access, share, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) RaiseLastError(operation, path);
     return file;
@@ -102,7 +79,7 @@ UniqueHandle OpenExisting(const Text& path, DWORD access, DWORD share, const Tex
 // keeps read-only files protected everywhere; on Windows the open itself
 // would fail the same way.
 bool IsFileWith(const Text& path, DWORD anyOf) {
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & anyOf) != 0 &&
            (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
@@ -118,7 +95,7 @@ UniqueHandle OpenForWriting(const Text& path, DWORD share, DWORD disposition) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return UniqueHandle();
     }
-    return UniqueHandle(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, share, nullptr, disposition,
+    return UniqueHandle(::CreateFileW(Wide(path), GENERIC_WRITE, share, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -177,7 +154,7 @@ bool IsHeldByOthers(DWORD code) {
 // ERROR_SUCCESS when the target could be renamed over now; the sharing
 // error when another program holds it open without allowing that.
 DWORD HeldByOthers(const Text& target) {
-    UniqueHandle probe(::CreateFileW(Wide(target).c_str(), GENERIC_READ | DELETE,
+    UniqueHandle probe(::CreateFileW(Wide(target), GENERIC_READ | DELETE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (probe) return ERROR_SUCCESS;
@@ -188,8 +165,8 @@ DWORD HeldByOthers(const Text& target) {
 bool OnSameVolume(const Text& a, const Text& b) {
     wchar_t rootA[MAX_PATH + 1] = {};
     wchar_t rootB[MAX_PATH + 1] = {};
-    if (!::GetVolumePathNameW(Wide(a).c_str(), rootA, MAX_PATH + 1) ||
-        !::GetVolumePathNameW(Wide(b).c_str(), rootB, MAX_PATH + 1)) {
+    if (!::GetVolumePathNameW(Wide(a), rootA, MAX_PATH + 1) ||
+        !::GetVolumePathNameW(Wide(b), rootB, MAX_PATH + 1)) {
         return true;  // let the replacement itself find out
     }
     return ::lstrcmpiW(rootA, rootB) == 0;
@@ -240,12 +217,12 @@ private:
 }  // namespace
 
 bool Win32FileSystem::FileExists(const Text& path) {
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool Win32FileSystem::DirExists(const Text& path) {
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -253,7 +230,7 @@ int64_t Win32FileSystem::FileLength(const Text& path) {
     // The directory entry is enough, so a file that another program holds
     // open without sharing can still be measured.
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) {
         RaiseLastError(u"读取文件长度", path);
     }
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -306,10 +283,10 @@ std::unique_ptr<IOpenFile> Win32FileSystem::CreateForWrite(const Text& path) {
 void Win32FileSystem::Replace(const Text& source, const Text& target) {
     const Text subject = source + u"\"到\"" + target;
     if (IsReadOnlyFile(target)) RaiseWin32Error(ERROR_ACCESS_DENIED, u"替换文件", subject);
-    const DWORD kept = ::GetFileAttributesW(Wide(target).c_str());
+    const DWORD kept = ::GetFileAttributesW(Wide(target));
     if (kept == INVALID_FILE_ATTRIBUTES) {
         // Nothing to keep: the staged file simply takes the name.
-        if (!::MoveFileExW(Wide(source).c_str(), Wide(target).c_str(),
+        if (!::MoveFileExW(Wide(source), Wide(target),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             RaiseLastError(u"移动文件", subject);
         }
@@ -320,14 +297,14 @@ void Win32FileSystem::Replace(const Text& source, const Text& target) {
     // target is free and on the source's drive.
     if (!OnSameVolume(source, target)) {
         CopyContentInPlace(source, target, subject);
-        ::DeleteFileW(Wide(source).c_str());
+        ::DeleteFileW(Wide(source));
         return;
     }
     DWORD code = ERROR_SUCCESS;
     for (int attempt = 0;; ++attempt) {
         code = HeldByOthers(target);
         if (code == ERROR_SUCCESS &&
-            ::ReplaceFileW(Wide(target).c_str(), Wide(source).c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+            ::ReplaceFileW(Wide(target), Wide(source), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
                            nullptr, nullptr)) {
             break;
         }
@@ -344,18 +321,18 @@ void Win32FileSystem::Replace(const Text& source, const Text& target) {
         // gets the content in place and keeps what it had as the same file.
         // A system whose replacement failed half-way and left no target
         // gets the source under the target's name.
-        if (::GetFileAttributesW(Wide(target).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (::GetFileAttributesW(Wide(target)) != INVALID_FILE_ATTRIBUTES) {
             CopyContentInPlace(source, target, subject);
-            ::DeleteFileW(Wide(source).c_str());
+            ::DeleteFileW(Wide(source));
             return;
         }
-        if (!::MoveFileExW(Wide(source).c_str(), Wide(target).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (!::MoveFileExW(Wide(source), Wide(target), MOVEFILE_REPLACE_EXISTING)) {
             RaiseWin32Error(code, u"替换文件", subject);
         }
     }
     // Windows keeps them itself; not every system that runs this program does.
     const DWORD carried = kept & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    ::SetFileAttributesW(Wide(target).c_str(), carried == 0 ? FILE_ATTRIBUTE_NORMAL : carried);
+    ::SetFileAttributesW(Wide(target), carried == 0 ? FILE_ATTRIBUTE_NORMAL : carried);
 }
 
 void Win32FileSystem::Copy(const Text& source, const Text& target) {
@@ -364,17 +341,17 @@ void Win32FileSystem::Copy(const Text& source, const Text& target) {
     if (IsFileWith(target, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) {
         RaiseWin32Error(ERROR_ACCESS_DENIED, u"复制文件", source + u"\"到\"" + target);
     }
-    if (!::CopyFileW(Wide(source).c_str(), Wide(target).c_str(), FALSE)) {
+    if (!::CopyFileW(Wide(source), Wide(target), FALSE)) {
         RaiseLastError(u"复制文件", source + u"\"到\"" + target);
     }
 }
 
 void Win32FileSystem::Delete(const Text& path) {
-    if (!::DeleteFileW(Wide(path).c_str())) RaiseLastError(u"删除文件", path);
+    if (!::DeleteFileW(Wide(path))) RaiseLastError(u"删除文件", path);
 }
 
 uint32_t Win32FileSystem::GetAttributes(const Text& path) {
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) RaiseLastError(u"读取文件属性", path);
     return KnownAttributes(attributes);
 }
@@ -382,7 +359,7 @@ uint32_t Win32FileSystem::GetAttributes(const Text& path) {
 void Win32FileSystem::SetAttributes(const Text& path, uint32_t attributes) {
     DWORD value = attributes & (attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive);
     if (value == 0) value = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileAttributesW(Wide(path).c_str(), value)) RaiseLastError(u"设置文件属性", path);
+    if (!::SetFileAttributesW(Wide(path), value)) RaiseLastError(u"设置文件属性", path);
 }
 
 std::vector<Text> Win32FileSystem::List(const Text& pattern, uint32_t attributeMask) {
@@ -391,7 +368,7 @@ std::vector<Text> Win32FileSystem::List(const Text& pattern, uint32_t attributeM
 
     std::vector<Text> names;
     WIN32_FIND_DATAW found;
-    UniqueFindHandle find(::FindFirstFileW(Wide(search).c_str(), &found));
+    UniqueFindHandle find(::FindFirstFileW(Wide(search), &found));
     if (!find) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_NO_MORE_FILES) {
@@ -412,7 +389,7 @@ std::vector<Text> Win32FileSystem::List(const Text& pattern, uint32_t attributeM
 }
 
 void Win32FileSystem::MakeDir(const Text& path) {
-    if (!::CreateDirectoryW(Wide(path).c_str(), nullptr)) RaiseLastError(u"创建文件夹", path);
+    if (!::CreateDirectoryW(Wide(path), nullptr)) RaiseLastError(u"创建文件夹", path);
 }
 
 bool Win32FileSystem::CanOpenExclusively(const Text& path) {
@@ -421,7 +398,7 @@ bool Win32FileSystem::CanOpenExclusively(const Text& path) {
 }
 
 uint64_t Win32FileSystem::GetFileWriteTime(const Text& path) {
-    UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    UniqueHandle file(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return 0;
     FILETIME creation, access, write;

@@ -1,9 +1,10 @@
-// Owners of Win32 handles: one owner per handle kind, closed on destruction,
-// movable, never copied.
+// Every scope guard of the Win32 layer: one owner per handle kind, released
+// on destruction, movable where ownership travels, never copied.
 #pragma once
 
 #include <windows.h>
 
+#include <unknwn.h>
 #include <wininet.h>
 
 #include "platform/noncopyable.h"
@@ -77,8 +78,160 @@ struct InternetHandleTraits {
     static void Close(Handle h) noexcept { ::InternetCloseHandle(h); }
 };
 
+// Fonts, brushes and the other GDI objects we create.
+struct GdiObjectTraits {
+    using Handle = HGDIOBJ;
+    static Handle None() noexcept { return nullptr; }
+    static bool IsNone(Handle h) noexcept { return h == nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+// Memory the system allocated for us (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle None() noexcept { return nullptr; }
+    static bool IsNone(Handle h) noexcept { return h == nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+
 using UniqueHandle = UniqueWin32Handle<KernelHandleTraits>;
 using UniqueInternetHandle = UniqueWin32Handle<InternetHandleTraits>;
 using UniqueFindHandle = UniqueWin32Handle<FindHandleTraits>;
+using UniqueGdiObject = UniqueWin32Handle<GdiObjectTraits>;
+using UniqueLocalMemory = UniqueWin32Handle<LocalMemoryTraits>;
+
+// True for the handles Windows predefines (HKEY_CURRENT_USER and its
+// siblings). They are never opened by us, so they are never closed by us.
+inline bool IsPredefinedRegKey(HKEY key) {
+    return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
+           key == HKEY_USERS || key == HKEY_PERFORMANCE_DATA || key == HKEY_CURRENT_CONFIG ||
+           key == HKEY_DYN_DATA;
+}
+
+// An open registry key. Holding a predefined root is allowed and closes
+// nothing.
+class UniqueRegKey : NonCopyable {
+public:
+    UniqueRegKey() = default;
+    explicit UniqueRegKey(HKEY key) : key_(key) {}
+    UniqueRegKey(UniqueRegKey&& other) noexcept : key_(other.Release()) {}
+    UniqueRegKey& operator=(UniqueRegKey&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    ~UniqueRegKey() { Reset(); }
+
+    HKEY Get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+
+    // For the out parameter of RegOpenKeyEx and friends: whatever was held
+    // is closed first, so a failed open leaves this empty.
+    HKEY* Receive() {
+        Reset();
+        return &key_;
+    }
+
+    HKEY Release() {
+        HKEY key = key_;
+        key_ = nullptr;
+        return key;
+    }
+
+    void Reset(HKEY key = nullptr) {
+        if (key_ != nullptr && !IsPredefinedRegKey(key_)) ::RegCloseKey(key_);
+        key_ = key;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// A COM interface pointer, released exactly once.
+template <class T>
+class ComPtr : NonCopyable {
+public:
+    ComPtr() noexcept = default;
+    ~ComPtr() { Reset(); }
+    ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            p_ = other.p_;
+            other.p_ = nullptr;
+        }
+        return *this;
+    }
+
+    T* Get() const noexcept { return p_; }
+    T* operator->() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+    // For functions that hand out a new reference through T**.
+    T** Receive() noexcept {
+        Reset();
+        return &p_;
+    }
+    void** ReceiveVoid() noexcept { return reinterpret_cast<void**>(Receive()); }
+
+    void Reset() noexcept {
+        if (p_ != nullptr) {
+            p_->Release();
+            p_ = nullptr;
+        }
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+// The device context of a window (of the screen for no window), given back
+// when the scope ends. Empty when Windows has none to lend.
+class WindowDC : NonCopyable {
+public:
+    explicit WindowDC(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDC() {
+        if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+    }
+    HDC Get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// An object selected into a device context; the one it replaced is selected
+// back when the scope ends.
+class SelectedObject : NonCopyable {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~SelectedObject() {
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// While attached, this thread shares the input state of another thread, so
+// GetKeyState here reads what that thread has taken from its queue.
+class InputAttachment : NonCopyable {
+public:
+    explicit InputAttachment(DWORD target) : self_(::GetCurrentThreadId()), target_(target) {
+        attached_ = target_ != 0 && target_ != self_ && ::AttachThreadInput(self_, target_, TRUE) != FALSE;
+    }
+    ~InputAttachment() {
+        if (attached_) ::AttachThreadInput(self_, target_, FALSE);
+    }
+
+    // True when GetKeyState on this thread follows the other thread.
+    bool SharesKeyState() const { return attached_ || target_ == self_; }
+
+private:
+    DWORD self_;
+    DWORD target_;
+    bool attached_ = false;
+};
 
 }  // namespace qx

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/codepage_win.h"
 #include "platform/win32/handles_win.h"
 
 namespace qx {
@@ -39,8 +40,6 @@ const wchar_t kAgent[] = L"QXUpdate";
 const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                             INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
 
-std::wstring Wide(const Text& t) { return std::wstring(t.begin(), t.end()); }
-Text FromWide(const wchar_t* s, size_t n) { return Text(reinterpret_cast<const char16_t*>(s), n); }
 
 // WinINet's error codes in the form the system reports them to programs
 // (HRESULT), as administrators know them from other tools.
@@ -76,14 +75,7 @@ Text KnownText(DWORD code) {
     if (code == ERROR_INTERNET_TIMEOUT) {
         throw QxError(Number(code), u"服务器在" + FromUtf8(std::to_string(idleLimitMs / 1000)) + u"秒内没有应答");
     }
-    wchar_t* buffer = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                                         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     ::GetModuleHandleW(L"wininet.dll"), code, 0,
-                                     reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    Text text = n != 0 && buffer != nullptr ? FromWide(buffer, n) : Text();
-    if (buffer != nullptr) ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) text.pop_back();
+    Text text = SystemMessage(code, ::GetModuleHandleW(L"wininet.dll"));
     if (text.empty()) text = KnownText(code);
     throw QxError(Number(code), text);
 }
@@ -272,7 +264,7 @@ struct Win32HttpClient::Impl {
     // Hands the request to the worker and waits for its header.
     Worker& Start(const Text& url, bool head, const std::wstring& headers, IHttpWaiter& waiter) {
         if (!session && !Open()) Raise(::GetLastError(), idleLimitMs);
-        std::wstring wide = Wide(url);
+        const std::wstring wide = Wide(url);
         wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1] = {0};
         URL_COMPONENTSW parts{};
         parts.dwStructSize = sizeof parts;
@@ -405,7 +397,7 @@ HttpAnswer Win32HttpClient::Head(const Text& url, IHttpWaiter& waiter) {
 HttpAnswer Win32HttpClient::Get(const Text& url, int64_t first, int64_t last, const Text& ifRange, IHttpSink& sink,
                                 IHttpWaiter& waiter) {
     std::wstring headers = L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last) + L"\r\n";
-    if (!ifRange.empty()) headers += L"If-Range: " + Wide(ifRange) + L"\r\n";
+    if (!ifRange.empty()) headers += L"If-Range: " + std::wstring(Wide(ifRange)) + L"\r\n";
     Impl& impl = *impl_;
     Worker& w = impl.Start(url, false, headers, waiter);
     const HttpAnswer answer = w.answer;

@@ -4,15 +4,12 @@
 
 #include <vector>
 
+#include "platform/win32/codepage_win.h"
 #include "platform/win32/sendkeys_win.h"
 
 namespace qx {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Text must share its layout with Windows' wide strings");
-
 namespace {
-
-const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
@@ -77,9 +74,7 @@ Text CommandLineTail(const wchar_t* commandLine) {
     } else {
         while (*p != L'\0' && !IsBlank(*p)) ++p;
     }
-    Text tail;
-    for (; *p != L'\0'; ++p) tail.push_back(static_cast<char16_t>(*p));
-    return tail;
+    return FromWide(p);
 }
 
 Text PreviousInstanceMutexName(const Text& programPath) {
@@ -114,7 +109,7 @@ Text Win32Process::ProgramPath() const {
             throw QxError(err::kFileNotFound, kFileNotFound);
         }
         if (length < size) {
-            return Text(buffer.begin(), buffer.begin() + length);
+            return FromWide(buffer.data(), length);
         }
         buffer.resize(buffer.size() * 2);
     }

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/win32/regkey_win.h"
+#include "platform/win32/handles_win.h"
 
 namespace qx {
 

@@ -1,5 +1,7 @@
 #include "platform/win32/sendkeys_win.h"
 
+#include "platform/win32/handles_win.h"
+
 namespace qx {
 
 namespace {
@@ -145,29 +147,6 @@ void PumpOwnMessages() {
         ::DispatchMessageW(&message);
     }
 }
-
-// While attached, this thread shares the input state of the receiving
-// thread, so GetKeyState here reads what that thread has taken from its
-// queue.
-class InputAttachment {
-public:
-    explicit InputAttachment(DWORD target) : self_(::GetCurrentThreadId()), target_(target) {
-        attached_ = target_ != 0 && target_ != self_ && ::AttachThreadInput(self_, target_, TRUE) != FALSE;
-    }
-    ~InputAttachment() {
-        if (attached_) ::AttachThreadInput(self_, target_, FALSE);
-    }
-    InputAttachment(const InputAttachment&) = delete;
-    InputAttachment& operator=(const InputAttachment&) = delete;
-
-    // True when GetKeyState on this thread follows the receiving thread.
-    bool SharesKeyState() const { return attached_ || target_ == self_; }
-
-private:
-    DWORD self_;
-    DWORD target_;
-    bool attached_ = false;
-};
 
 // Waits until the receiving thread has taken the marker's press (down) or
 // its release (up), as its key state shows.

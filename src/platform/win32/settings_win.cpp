@@ -2,15 +2,10 @@
 
 #include <windows.h>
 
-#include "platform/win32/regkey_win.h"
+#include "platform/win32/codepage_win.h"
+#include "platform/win32/handles_win.h"
 
 namespace qx {
-
-namespace {
-
-const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-
-}  // namespace
 
 Text SettingsSectionPath(const Text& app, const Text& section) {
     return u"Software\\VB and VBA Program Settings\\" + app + u"\\" + section;
