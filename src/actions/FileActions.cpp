@@ -1,5 +1,6 @@
 #include "actions/FileActions.h"
 
+#include "download/Naming.h"
 #include "download/TextUtils.h"
 
 namespace qx {
@@ -16,10 +17,9 @@ Text ResolveBareName(const Text& strPath, const Text& strFolder) {
     return strFolder + strPath;
 }
 
-void DoDelete(FrmUpdate& form, const Text& strFile) {
-    form.Message(u"正在删除文件" + Quoted(strFile) + u"……");
-    const Text path = ResolveBareName(strFile, form.strWorkDir);
-    IFileSystem& files = form.platform().files;
+void DoDelete(IProgressLog& log, IFileSystem& files, const Text& strWorkDir, const Text& strFile) {
+    log.Message(u"正在删除文件" + Quoted(strFile) + u"……");
+    const Text path = ResolveBareName(strFile, strWorkDir);
     try {
         // Clearing the attributes of a folder named by mistake (an empty
         // name resolves to the work folder) would strip the read-only and
@@ -31,34 +31,33 @@ void DoDelete(FrmUpdate& form, const Text& strFile) {
         files.SetAttributes(path, attr::kNormal);
         files.Delete(path);
     } catch (const std::exception&) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"删除文件" + Quoted(path));
+        LogFailure(log, u"删除文件" + Quoted(path));
     }
 }
 
-bool DoCheckWritable(FrmUpdate& form, const Text& strFile) {
-    form.Message(u"正在检测文件" + Quoted(strFile) + u"……");
-    const Text path = ResolveBareName(strFile, form.strWorkDir);
-    const Platform& platform = form.platform();
+bool DoCheckWritable(IProgressLog& log, IFileSystem& files, IWindowUi& ui, const Text& strWorkDir,
+                     const Text& strFile) {
+    log.Message(u"正在检测文件" + Quoted(strFile) + u"……");
+    const Text path = ResolveBareName(strFile, strWorkDir);
     // A file that is not there cannot be held by anyone. Opening it to find
     // out would leave an empty file behind, which a later create line would
     // take for the real one and never download.
-    if (!platform.files.FileExists(path) && !platform.files.DirExists(path)) return true;
-    if (platform.files.CanOpenExclusively(path)) return true;
+    if (!files.FileExists(path) && !files.DirExists(path)) return true;
+    if (files.CanOpenExclusively(path)) return true;
 
     const Text text = u"文件" + Quoted(path) + u"已打开，升级无法继续。\r\n请关闭相关的应用程序后再试。";
-    form.Message(text);
-    platform.ui.MsgBox(text, mb::kOkOnly | kStopBox, FrmUpdate::AppTitle());
+    log.Message(text);
+    ui.MsgBox(text, mb::kOkOnly | kStopBox, AppTitle());
     return false;
 }
 
-void DoCopy(FrmUpdate& form, const Text& strFrom, const Text& strTo, bool blnOverWrite) {
-    form.Message(u"正在复制文件" + Quoted(strFrom) + u"……");
+void DoCopy(IProgressLog& log, IFileSystem& files, const SharedFields& dirs, const Text& strFrom, const Text& strTo,
+            bool blnOverWrite) {
+    log.Message(u"正在复制文件" + Quoted(strFrom) + u"……");
     // A line naming only the source copies the download to the same name
     // in the work folder.
-    const Text to = ResolveBareName(strTo.empty() ? strFrom : strTo, form.strWorkDir);
-    const Text from = ResolveBareName(strFrom, form.strTempDir);
-    IFileSystem& files = form.platform().files;
+    const Text to = ResolveBareName(strTo.empty() ? strFrom : strTo, dirs.strWorkDir);
+    const Text from = ResolveBareName(strFrom, dirs.strTempDir);
     try {
         if (!blnOverWrite) {
             // Hidden and system files count as existing targets too.
@@ -66,8 +65,7 @@ void DoCopy(FrmUpdate& form, const Text& strFrom, const Text& strTo, bool blnOve
         }
         files.Copy(from, to);
     } catch (const std::exception&) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"复制文件" + Quoted(from));
+        LogFailure(log, u"复制文件" + Quoted(from));
     }
 }
 

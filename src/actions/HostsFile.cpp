@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "download/Naming.h"
 #include "download/TextUtils.h"
 
 namespace qx {
@@ -27,22 +28,22 @@ bool SameHostName(const Text& a, const Text& b) {
 // where that folder takes no new files (a user given write access to the
 // hosts file alone) it goes to the temp folder, and the replacement writes
 // the hosts file in place. The side file is removed on failure.
-void PutHostsFileInPlace(FrmUpdate& form, const Bytes& content) {
-    IFileSystem& files = form.platform().files;
-    const Text unique = form.GetRndString(8);
+void PutHostsFileInPlace(const HostsAccess& hosts, const Bytes& content) {
+    IFileSystem& files = hosts.files;
+    const Text unique = GetRndString(hosts.random, 8);
     Text temp;
     try {
         std::unique_ptr<IOpenFile> out;
         try {
-            out = files.CreateForWrite(form.strHostsFile + u"." + unique + u".tmp");
-            temp = form.strHostsFile + u"." + unique + u".tmp";
+            out = files.CreateForWrite(hosts.strHostsFile + u"." + unique + u".tmp");
+            temp = hosts.strHostsFile + u"." + unique + u".tmp";
         } catch (const std::exception&) {
-            out = files.CreateForWrite(form.strTempDir + u"hosts." + unique + u".tmp");
-            temp = form.strTempDir + u"hosts." + unique + u".tmp";
+            out = files.CreateForWrite(hosts.strTempDir + u"hosts." + unique + u".tmp");
+            temp = hosts.strTempDir + u"hosts." + unique + u".tmp";
         }
         out->Write(content);
         out->Close();
-        files.Replace(temp, form.strHostsFile);
+        files.Replace(temp, hosts.strHostsFile);
     } catch (const std::exception&) {
         if (!temp.empty()) {
             try {
@@ -156,35 +157,31 @@ bool RewriteHostsForAdd(const Bytes& content, const ICodePage& codepage, const T
     return true;
 }
 
-void RemoveHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
+void RemoveHostsEntry(const HostsAccess& hosts, const Text& strDNS, const Text& strIP) {
     if (!IsUsableHostName(strDNS)) return;
-    const Platform& platform = form.platform();
-    const Text& hosts = form.strHostsFile;
     try {
-        const Bytes content = platform.files.ReadAll(hosts);
+        const Bytes content = hosts.files.ReadAll(hosts.strHostsFile);
         // A read-only hosts file is left alone by the removal; only an add
         // clears the mark.
-        const uint32_t attributes = platform.files.GetAttributes(hosts);
+        const uint32_t attributes = hosts.files.GetAttributes(hosts.strHostsFile);
         if ((attributes & attr::kReadOnly) != 0) return;
-        PutHostsFileInPlace(form, RewriteHostsForRemoval(content, platform.codepage, strDNS, strIP));
+        PutHostsFileInPlace(hosts, RewriteHostsForRemoval(content, hosts.codepage, strDNS, strIP));
     } catch (const std::exception&) {
         // Silent by design: the script goes on with the hosts file as it was.
     }
 }
 
-void AddHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
+void AddHostsEntry(const HostsAccess& hosts, const Text& strDNS, const Text& strIP) {
     if (!IsUsableHostName(strDNS)) return;
-    const Platform& platform = form.platform();
-    const Text& hosts = form.strHostsFile;
     try {
-        const Bytes content = platform.files.ReadAll(hosts);
+        const Bytes content = hosts.files.ReadAll(hosts.strHostsFile);
         Bytes updated;
-        if (!RewriteHostsForAdd(content, platform.codepage, strDNS, strIP, updated)) return;
+        if (!RewriteHostsForAdd(content, hosts.codepage, strDNS, strIP, updated)) return;
         // An add must get through even when someone marked the file
         // read-only; the file is left with normal attributes.
-        platform.files.SetAttributes(hosts, attr::kNormal);
-        PutHostsFileInPlace(form, updated);
-        platform.files.SetAttributes(hosts, attr::kNormal);
+        hosts.files.SetAttributes(hosts.strHostsFile, attr::kNormal);
+        PutHostsFileInPlace(hosts, updated);
+        hosts.files.SetAttributes(hosts.strHostsFile, attr::kNormal);
     } catch (const std::exception&) {
         // Silent by design, as for the removal.
     }
@@ -192,24 +189,24 @@ void AddHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
 
 // A name no resolver would match (a blank copied in around it, for one)
 // would otherwise leave the file untouched without a word.
-bool RefuseUnusableName(FrmUpdate& form, const Text& operation, const Text& name) {
+bool RefuseUnusableName(IProgressLog& log, const Text& operation, const Text& name) {
     if (IsUsableHostName(name)) return false;
-    form.ErrLog(operation + kQuote + name + kQuote +
-                u"失败：主机名为空或含有空格、制表符、\"#\"，hosts文件没有改动");
+    log.ErrLog(operation + kQuote + name + kQuote +
+               u"失败：主机名为空或含有空格、制表符、\"#\"，hosts文件没有改动");
     return true;
 }
 
-void DoHostsAdd(FrmUpdate& form, const Text& strDNS, const Text& strIP) {
-    form.Message(u"正在添加DNS记录" + kQuote + strDNS + kQuote + u"……");
-    if (RefuseUnusableName(form, u"添加DNS记录", strDNS)) return;
-    RemoveHostsEntry(form, strDNS, strIP);
-    AddHostsEntry(form, strDNS, strIP);
+void DoHostsAdd(IProgressLog& log, const HostsAccess& hosts, const Text& strDNS, const Text& strIP) {
+    log.Message(u"正在添加DNS记录" + kQuote + strDNS + kQuote + u"……");
+    if (RefuseUnusableName(log, u"添加DNS记录", strDNS)) return;
+    RemoveHostsEntry(hosts, strDNS, strIP);
+    AddHostsEntry(hosts, strDNS, strIP);
 }
 
-void DoHostsRemove(FrmUpdate& form, const Text& strDNS) {
-    form.Message(u"正在删除DNS记录" + kQuote + strDNS + kQuote + u"……");
-    if (RefuseUnusableName(form, u"删除DNS记录", strDNS)) return;
-    RemoveHostsEntry(form, strDNS, Text());
+void DoHostsRemove(IProgressLog& log, const HostsAccess& hosts, const Text& strDNS) {
+    log.Message(u"正在删除DNS记录" + kQuote + strDNS + kQuote + u"……");
+    if (RefuseUnusableName(log, u"删除DNS记录", strDNS)) return;
+    RemoveHostsEntry(hosts, strDNS, Text());
 }
 
 }  // namespace qx

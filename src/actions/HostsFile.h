@@ -8,8 +8,10 @@
 
 #include <vector>
 
-#include "app/frmUpdate.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/progress.h"
 
 namespace qx {
 
@@ -58,12 +60,23 @@ Bytes RewriteHostsForRemoval(const Bytes& content, const ICodePage& codepage, co
 bool RewriteHostsForAdd(const Bytes& content, const ICodePage& codepage, const Text& name,
                         const Text& address, Bytes& newContent);
 
-// Rewrite form.strHostsFile. Every failure is silent and leaves the file as
-// it was; a file that does not exist is never created.
-void RemoveHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP);
-void AddHostsEntry(FrmUpdate& form, const Text& strDNS, const Text& strIP);
+// The hosts file and what rewriting it takes: a side file goes beside it,
+// or into strTempDir where its folder takes no new files, under a random
+// name.
+struct HostsAccess {
+    IFileSystem& files;
+    const ICodePage& codepage;
+    IRandom& random;
+    const Text& strHostsFile;
+    const Text& strTempDir;
+};
 
-void DoHostsAdd(FrmUpdate& form, const Text& strDNS, const Text& strIP);
-void DoHostsRemove(FrmUpdate& form, const Text& strDNS);
+// Rewrite the hosts file. Every failure is silent and leaves the file as
+// it was; a file that does not exist is never created.
+void RemoveHostsEntry(const HostsAccess& hosts, const Text& strDNS, const Text& strIP);
+void AddHostsEntry(const HostsAccess& hosts, const Text& strDNS, const Text& strIP);
+
+void DoHostsAdd(IProgressLog& log, const HostsAccess& hosts, const Text& strDNS, const Text& strIP);
+void DoHostsRemove(IProgressLog& log, const HostsAccess& hosts, const Text& strDNS);
 
 }  // namespace qx

@@ -4,7 +4,7 @@
 
 #include "actions/KeySequence.h"
 #include "actions/WindowStyle.h"
-#include "script/NumericValue.h"
+#include "download/NumericValue.h"
 
 namespace qx {
 
@@ -12,8 +12,8 @@ namespace {
 
 // A text without any backslash names something in the work folder; for a
 // command line the test covers the arguments too.
-Text ResolveBareName(const FrmUpdate& form, const Text& name) {
-    return name.find(u'\\') == Text::npos ? form.strWorkDir + name : name;
+Text ResolveBareName(const Text& strWorkDir, const Text& name) {
+    return name.find(u'\\') == Text::npos ? strWorkDir + name : name;
 }
 
 // The program of a bare command line: up to the first blank, or the text
@@ -30,11 +30,10 @@ Text ProgramOf(const Text& command) {
 // that name, the system and Windows folders are looked in, so that
 // notepad.exe means what a Windows user means by it. Failing all three, the
 // work folder stays, and the start reports the file as missing there.
-Text ResolveCommand(const FrmUpdate& form, const Text& command) {
+Text ResolveCommand(IFileSystem& files, const SharedFields& dirs, const Text& command) {
     if (command.find(u'\\') != Text::npos) return command;
     const Text program = ProgramOf(command);
-    IFileSystem& files = form.platform().files;
-    for (const Text* folder : {&form.strWorkDir, &form.strSysDir, &form.strWinDir}) {
+    for (const Text* folder : {&dirs.strWorkDir, &dirs.strSysDir, &dirs.strWinDir}) {
         try {
             if (!program.empty() && !folder->empty() && files.FileExists(*folder + program)) {
                 return *folder + command;
@@ -43,7 +42,7 @@ Text ResolveCommand(const FrmUpdate& form, const Text& command) {
             // A folder that cannot be looked in has no such program.
         }
     }
-    return form.strWorkDir + command;
+    return dirs.strWorkDir + command;
 }
 
 // Any other style would start the program in some unintended way, so it
@@ -55,38 +54,36 @@ int WindowStyle(const Text& strWinStyle) {
 
 }  // namespace
 
-void DoExecute(FrmUpdate& form, const Text& strCMD, const Text& strWinStyle) {
-    form.Message(u"正在执行程序" + Quoted(strCMD) + u"……");
+void DoExecute(IProgressLog& log, IFileSystem& files, IProcessService& process, const SharedFields& dirs,
+               const Text& strCMD, const Text& strWinStyle) {
+    log.Message(u"正在执行程序" + Quoted(strCMD) + u"……");
     try {
         const int style = WindowStyle(strWinStyle);
-        form.platform().process.Start(ResolveCommand(form, strCMD), style);
+        process.Start(ResolveCommand(files, dirs, strCMD), style);
     } catch (...) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"执行程序" + Quoted(strCMD));
+        LogFailure(log, u"执行程序" + Quoted(strCMD));
     }
 }
 
-void DoRegister(FrmUpdate& form, const Text& strFile) {
-    form.Message(u"正在注册组件" + Quoted(strFile) + u"……");
-    const Text path = ResolveBareName(form, strFile);
+void DoRegister(IProgressLog& log, IProcessService& process, const Text& strWorkDir, const Text& strFile) {
+    log.Message(u"正在注册组件" + Quoted(strFile) + u"……");
+    const Text path = ResolveBareName(strWorkDir, strFile);
     try {
-        form.platform().process.Start(u"regsvr32 /s " + Quoted(path), winstyle::kHide);
+        process.Start(u"regsvr32 /s " + Quoted(path), winstyle::kHide);
     } catch (...) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"注册组件" + Quoted(path));
+        LogFailure(log, u"注册组件" + Quoted(path));
     }
 }
 
-void DoKeyPress(FrmUpdate& form, const Text& strKeys, bool blnWait) {
-    form.Message(u"正在模拟按键" + Quoted(strKeys) + u"……");
+void DoKeyPress(IProgressLog& log, IProcessService& process, const Text& strKeys, bool blnWait) {
+    log.Message(u"正在模拟按键" + Quoted(strKeys) + u"……");
     try {
         // Parsed whole before anything is typed: a fault at the end of a
         // sequence must not leave its beginning in someone's window.
         const std::vector<KeyStroke> strokes = ParseKeySequence(strKeys);
-        form.platform().process.SendKeys(strokes, blnWait);
+        process.SendKeys(strokes, blnWait);
     } catch (...) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"执行模拟按键" + Quoted(strKeys));
+        LogFailure(log, u"执行模拟按键" + Quoted(strKeys));
     }
 }
 

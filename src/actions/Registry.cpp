@@ -1,6 +1,6 @@
 #include "actions/Registry.h"
 
-#include "script/NumericValue.h"
+#include "download/NumericValue.h"
 
 namespace qx {
 
@@ -180,10 +180,6 @@ Text GetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKe
     return result;
 }
 
-Text GetRegValue(const Platform& platform, const Text& strKeyPath, const Text& strDefault) {
-    return GetRegValue(platform.registry, platform.codepage, strKeyPath, strDefault);
-}
-
 bool SetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath, const Text& strValue) {
     const RegPath p = CutPath(strKeyPath);
     const RegKey root = GetRootKey(p.root);
@@ -223,10 +219,6 @@ bool SetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKe
     return api.SetValueEx(target, name, type, data) == reg::kSuccess;
 }
 
-bool SetRegValue(const Platform& platform, const Text& strKeyPath, const Text& strValue) {
-    return SetRegValue(platform.registry, platform.codepage, strKeyPath, strValue);
-}
-
 bool DeleteRegEntry(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath) {
     const RegPath p = CutPath(strKeyPath);
     if (!p.hasKeyPath) RaiseIncompletePath(strKeyPath);
@@ -241,23 +233,19 @@ bool DeleteRegEntry(IRegistryApi& api, const ICodePage& codepage, const Text& st
     return api.DeleteValue(key.handle, codepage.ToAnsi(p.valueName)) == reg::kSuccess;
 }
 
-bool DeleteRegEntry(const Platform& platform, const Text& strKeyPath) {
-    return DeleteRegEntry(platform.registry, platform.codepage, strKeyPath);
-}
-
-void DoRegWrite(FrmUpdate& form, const Text& strKey, const Text& strValue) {
-    form.Message(u"正在写注册表信息\"" + strKey + u"\"……");
+void DoRegWrite(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey,
+                const Text& strValue) {
+    log.Message(u"正在写注册表信息\"" + strKey + u"\"……");
     try {
-        SetRegValue(form.platform(), strKey, strValue);
+        SetRegValue(api, codepage, strKey, strValue);
     } catch (...) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"写注册表信息\"" + strKey + u"\"");
+        LogFailure(log, u"写注册表信息\"" + strKey + u"\"");
     }
 }
 
-void DoRegDelete(FrmUpdate& form, const Text& strKey) {
-    form.Message(u"正在删除注册表信息\"" + strKey + u"\"……");
-    DeleteRegEntry(form.platform(), strKey);
+void DoRegDelete(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey) {
+    log.Message(u"正在删除注册表信息\"" + strKey + u"\"……");
+    DeleteRegEntry(api, codepage, strKey);
 }
 
 }  // namespace qx

@@ -9,7 +9,7 @@
 // Every key opened here is closed before the procedure returns.
 #pragma once
 
-#include "app/frmUpdate.h"
+#include "platform/progress.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
 
@@ -30,7 +30,6 @@ bool QueryRegValue(IRegistryApi& api, const ICodePage& codepage, RegKey hRoot, c
 // read. A path with fewer than two backslashes raises.
 Text GetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath,
                  const Text& strDefault);
-Text GetRegValue(const Platform& platform, const Text& strKeyPath, const Text& strDefault);
 
 // Writes a value, creating missing keys. The value text chooses the type:
 // "hex:" pairs of hexadecimal digits (binary), "dword:" a number (32-bit),
@@ -38,13 +37,11 @@ Text GetRegValue(const Platform& platform, const Text& strKeyPath, const Text& s
 // an empty value name only makes sure the key exists. A path without any
 // backslash raises. True when the value was written (or the key exists).
 bool SetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath, const Text& strValue);
-bool SetRegValue(const Platform& platform, const Text& strKeyPath, const Text& strValue);
 
 // Deletes the key (path ending in a backslash) or the value. A path whose
 // part after the root has no backslash raises. True when something was
 // deleted.
 bool DeleteRegEntry(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath);
-bool DeleteRegEntry(const Platform& platform, const Text& strKeyPath);
 
 // The type a value text selects: reg::kBinary for "hex:", reg::kDword for
 // "dword:" (prefixes in any letter case, at the very start), reg::kSz for
@@ -66,7 +63,7 @@ Bytes RegDwordData(const Text& number);
 
 // Script actions. DoRegWrite logs a faulty path or value and returns; a
 // faulty path given to DoRegDelete ends the update session.
-void DoRegWrite(FrmUpdate& form, const Text& strKey, const Text& strValue);
-void DoRegDelete(FrmUpdate& form, const Text& strKey);
+void DoRegWrite(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey, const Text& strValue);
+void DoRegDelete(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey);
 
 }  // namespace qx

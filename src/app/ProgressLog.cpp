@@ -1,8 +1,6 @@
 // The progress list is the updater's only log, and Wait is the only place
 // where a script pause lets the window breathe.
 #include <cmath>
-#include <cstdio>
-#include <limits>
 
 #include "app/frmUpdate.h"
 
@@ -19,13 +17,6 @@ constexpr float kLongestTimeOfDayWait = 86399.0f;
 double RoundHalfEven(double v) { return std::nearbyint(v); }
 
 }  // namespace
-
-float ToSingle(double value) {
-    if (std::isnan(value) || std::fabs(value) > std::numeric_limits<float>::max()) {
-        throw QxError(err::kOverflow, u"溢出");
-    }
-    return static_cast<float>(value);
-}
 
 void FrmUpdate::Message(const Text& strMsg) {
     p_.ui.AddListItem(strMsg);
@@ -67,19 +58,6 @@ void FrmUpdate::Wait(float sngSeconds) {
         p_.ui.DoEvents();
         p_.clock.Sleep(10);
     }
-}
-
-Text FrmUpdate::GetRndString(int16_t intLen) {
-    std::string s;
-    while (static_cast<int>(s.size()) < intLen) {
-        const double r = p_.random.Next();
-        const auto n = static_cast<unsigned long long>(RoundHalfEven(r * 1000000000.0));
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%llX", n);
-        s += buf;
-    }
-    if (intLen <= 0) return Text();
-    return FromUtf8(s.substr(0, static_cast<size_t>(intLen)));
 }
 
 }  // namespace qx

@@ -3,25 +3,11 @@
 #include "config/HandOver.h"
 #include "download/TextUtils.h"
 #include "script/Paths.h"
-#include "version.h"
+#include "script/UpdateSession.h"
 
 namespace qx {
 
 FrmUpdate::FrmUpdate(const Platform& platform) : p_(platform) {}
-
-Text FrmUpdate::AppTitle() { return u"在线升级程序"; }
-
-Text FrmUpdate::GetVersion() {
-    return Decimal(kVersionMajor) + u"." + Decimal(kVersionMinor) + u"." + Decimal(kVersionRevision);
-}
-
-Text FrmUpdate::ProgramBaseName() const {
-    Text path = p_.process.ProgramPath();
-    const size_t slash = path.find_last_of(u"\\/");
-    Text name = slash == Text::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.rfind(u'.');
-    return dot == Text::npos ? name : name.substr(0, dot);
-}
 
 bool FrmUpdate::Form_Load() {
     if (p_.process.PreviousInstanceRunning()) {
@@ -32,7 +18,7 @@ bool FrmUpdate::Form_Load() {
     p_.ui.AddMenu();
     strWorkDir = u"c:\\qxwork\\";
     strTempDir = strWorkDir + u"temp\\";
-    InitPaths(*this);
+    InitPaths(p_, *this);
     return true;
 }
 
@@ -46,20 +32,21 @@ void FrmUpdate::CheckStartPara() {
         const Text para = Trim(p_.process.CommandLine());
         // Another copy of the updater started this one to take over.
         if (para.size() == 32) {
-            UpdateThisApp(*this, para);
+            UpdateThisApp(p_, *this, strAppDir, para);
         } else {
-            DeleteLeftOverCopy(*this);
+            DeleteLeftOverCopy(p_);
         }
         p_.ui.EnableUpdateButton(true);
     } catch (...) {
         p_.ui.EnableUpdateButton(true);
-        Err.TakeCurrentException();
-        ErrLog(u"检查启动参数");
+        LogFailure(*this, u"检查启动参数");
     }
 }
 
 void FrmUpdate::cmdClose_Click() { p_.ui.Close(); }
 
 void FrmUpdate::Form_QueryUnload() { blnQuit = true; }
+
+void FrmUpdate::cmdUpdate_Click() { RunUpdateSession(Script()); }
 
 }  // namespace qx

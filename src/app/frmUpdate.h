@@ -5,36 +5,28 @@
 
 #include <cstdint>
 
-#include "app/PendingError.h"
+#include "download/DownloadFile.h"
+#include "download/Naming.h"
+#include "download/SharedFields.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
+#include "script/ScriptContext.h"
 
 namespace qx {
 
-class FrmUpdate : NonCopyable {
+// The ten shared fields (strServerURL, blnQuit, the folders) come from
+// SharedFields: every procedure reads them from this one window.
+class FrmUpdate : public SharedFields, public IProgressLog, NonCopyable {
 public:
     explicit FrmUpdate(const Platform& platform);
-
-    // --- Window state, shared by every procedure; none keeps a copy. ---
-    Text strServerURL;
-    bool blnQuit = false;
-    Text strAppDir;
-    Text strWinDir;
-    Text strSysDir;
-    Text strHostsFile;
-    Text strDesktopDir;
-    Text strStartMenuDir;
-    Text strWorkDir;
-    Text strTempDir;
 
     // The failure being handled, read by ErrLog.
     PendingError Err;
 
     // --- Identity ---
-    static Text AppTitle();
-    // major.minor.revision without leading zeros: 1.1.1
-    static Text GetVersion();
-    // File name of the running program without its extension.
-    Text ProgramBaseName() const;
+    static Text AppTitle() { return qx::AppTitle(); }
+    static Text GetVersion() { return qx::GetVersion(); }
+    Text ProgramBaseName() const { return qx::ProgramBaseName(p_.process); }
 
     // --- Start-up and closing ---
     // False when another copy of this program file already runs: the box
@@ -48,21 +40,18 @@ public:
     void cmdUpdate_Click();
 
     // --- Progress log and waiting ---
-    void Message(const Text& strMsg);
-    void ErrLog(const Text& strSub = Text());
-    // Seconds beyond the range of a single-precision number are an
-    // overflow failure of the caller, not a wait without end.
-    void Wait(float sngSeconds);
-    Text GetRndString(int16_t intLen);
+    void Message(const Text& strMsg) override;
+    void ErrLog(const Text& strSub = Text()) override;
+    void Wait(float sngSeconds) override;
+    PendingError& Pending() override { return Err; }
 
     const Platform& platform() const { return p_; }
+    // What the procedures below the window get instead of the window.
+    ScriptContext Script() { return {p_, *this, *this}; }
+    DownloadContext Downloads() { return Script().Downloads(); }
 
 private:
     Platform p_;
 };
-
-// The numeric conversion every caller of Wait goes through: a value outside
-// the single-precision range raises an overflow, as the classic runtime did.
-float ToSingle(double value);
 
 }  // namespace qx

@@ -67,8 +67,7 @@ void Win32Window::Guarded(F&& handler) {
         // still shown, like every other one.
         if (form_ && alive_) {
             try {
-                form_->Err.TakeCurrentException();
-                form_->ErrLog();
+                LogFailure(*form_, Text());
             } catch (...) {
             }
         }

@@ -1,6 +1,7 @@
 #include "config/HandOver.h"
 
 #include "config/Trailer.h"
+#include "download/Naming.h"
 
 namespace qx {
 
@@ -19,8 +20,7 @@ enum class PollResult { Done, TimedOut, Abandoned };
 // goes round again. Elapsed time comes from the monotonic clock so a wait
 // across midnight, or across a change of the clock, keeps its length.
 template <class Act, class Settled>
-PollResult Poll(FrmUpdate& form, uint64_t limitMs, Act act, Settled settled) {
-    const Platform& p = form.platform();
+PollResult Poll(const Platform& p, uint64_t limitMs, Act act, Settled settled) {
     const uint64_t start = p.clock.MonotonicMs();
     for (;;) {
         act();
@@ -59,11 +59,11 @@ void DeleteQuietly(IFileSystem& files, const Text& path) {
 
 // Asks the copy captioned strTag to close until its window is gone or the
 // time is up. True when no window has that caption any more.
-bool CloseOtherCopy(FrmUpdate& form, const Text& strTag, bool& abandoned) {
-    IProcessService& process = form.platform().process;
+bool CloseOtherCopy(const Platform& p, const Text& strTag, bool& abandoned) {
+    IProcessService& process = p.process;
     uintptr_t found = 0;
     const PollResult r = Poll(
-        form, kCloseLimitMs,
+        p, kCloseLimitMs,
         [&] {
             found = process.FindTopWindow(strTag);
             if (found != 0) process.RequestClose(found);
@@ -76,9 +76,9 @@ bool CloseOtherCopy(FrmUpdate& form, const Text& strTag, bool& abandoned) {
 
 // One attempt at bringing the installed file up to date. Every step is
 // tried even when an earlier one failed; false when any of them failed.
-bool WriteInstalledFile(FrmUpdate& form, const Text& strOld, const Text& strOwn, const Text& strStaging,
+bool WriteInstalledFile(const Platform& p, const Text& strOld, const Text& strOwn, const Text& strStaging,
                         const Text& strIP, const Text& strSetupPath) {
-    IFileSystem& files = form.platform().files;
+    IFileSystem& files = p.files;
     bool ok = true;
     if (strIP.empty() && strSetupPath.empty()) {
         // The new program goes next to the installed file first and then
@@ -98,14 +98,14 @@ bool WriteInstalledFile(FrmUpdate& form, const Text& strOld, const Text& strOwn,
     // The trailer is the only part that changes, written in place.
     if (!strIP.empty()) {
         try {
-            WriteIP(form, strOld, strIP);
+            WriteIP(files, p.codepage, strOld, strIP);
         } catch (...) {
             ok = false;
         }
     }
     if (!strSetupPath.empty()) {
         try {
-            WriteSetupPath(form, strOld, strSetupPath);
+            WriteSetupPath(files, p.codepage, strOld, strSetupPath);
         } catch (...) {
             ok = false;
         }
@@ -113,18 +113,17 @@ bool WriteInstalledFile(FrmUpdate& form, const Text& strOld, const Text& strOwn,
     return ok;
 }
 
-void ActAsTemporaryCopy(FrmUpdate& form, const Text& strOld) {
-    const Platform& p = form.platform();
-    form.Message(u"正在复制新的更新程序……");
+void ActAsTemporaryCopy(const Platform& p, IProgressLog& log, const Text& strAppDir, const Text& strOld) {
+    log.Message(u"正在复制新的更新程序……");
     const Text strIP = TakeHandOver(p.settings, kServerIPKey);
     const Text strSetupPath = TakeHandOver(p.settings, kSetupPathKey);
-    const Text strOwn = form.strAppDir + form.ProgramBaseName() + u".exe";
+    const Text strOwn = InstalledProgramFile(p.process, strAppDir);
     const Text strStaging = strOld + u".new";
 
     bool written = false;
     const PollResult r = Poll(
-        form, kFileLimitMs,
-        [&] { written = WriteInstalledFile(form, strOld, strOwn, strStaging, strIP, strSetupPath); },
+        p, kFileLimitMs,
+        [&] { written = WriteInstalledFile(p, strOld, strOwn, strStaging, strIP, strSetupPath); },
         [&] { return written; });
     if (!written) DeleteQuietly(p.files, strStaging);
     // Closed by the user: no restart. A write that got through in that very
@@ -136,27 +135,26 @@ void ActAsTemporaryCopy(FrmUpdate& form, const Text& strOld) {
     if (!written) {
         // The installed file is as it was; this copy stays open so the
         // user sees why.
-        form.Message(u"复制新的更新程序失败。");
+        log.Message(u"复制新的更新程序失败。");
         return;
     }
 
-    const Text strTag = form.GetRndString(kHandOverTagLength);
+    const Text strTag = GetRndString(p.random, kHandOverTagLength);
     p.ui.SetCaption(strTag);
-    form.Message(u"正在启动新的更新程序……");
+    log.Message(u"正在启动新的更新程序……");
     p.settings.SaveSetting(kHandOverApp, kHandOverSection, kToDeleteKey, strOwn);
     p.process.Start(HandOverCommandLine(strOld, strTag), winstyle::kNormalFocus);
 }
 
-void ActAsRestartedCopy(FrmUpdate& form) {
-    form.Message(u"更换旧版本的升级程序成功。");
-    form.Message(u"请按“开始升级”按钮重新进行升级。");
-    DeleteLeftOverCopy(form);
+void ActAsRestartedCopy(const Platform& p, IProgressLog& log) {
+    log.Message(u"更换旧版本的升级程序成功。");
+    log.Message(u"请按“开始升级”按钮重新进行升级。");
+    DeleteLeftOverCopy(p);
 }
 
 }  // namespace
 
-void DeleteLeftOverCopy(FrmUpdate& form) {
-    const Platform& p = form.platform();
+void DeleteLeftOverCopy(const Platform& p) {
     const Text strToDelete = GetHandOver(p.settings, kToDeleteKey);
     if (strToDelete.empty()) return;
     try {
@@ -167,7 +165,7 @@ void DeleteLeftOverCopy(FrmUpdate& form) {
     // The temporary copy's window is gone, but its process may still hold
     // its program file for a moment while it ends.
     Poll(
-        form, kFileLimitMs, [&] { DeleteQuietly(p.files, strToDelete); },
+        p, kFileLimitMs, [&] { DeleteQuietly(p.files, strToDelete); },
         [&] {
             try {
                 return !p.files.FileExists(strToDelete);
@@ -179,21 +177,21 @@ void DeleteLeftOverCopy(FrmUpdate& form) {
 
 Text HandOverCommandLine(const Text& program, const Text& tag) { return u"\"" + program + u"\" " + tag; }
 
-void UpdateThisApp(FrmUpdate& form, const Text& strTag) {
+void UpdateThisApp(const Platform& p, IProgressLog& log, const Text& strAppDir, const Text& strTag) {
     try {
-        ISettingsStore& settings = form.platform().settings;
+        ISettingsStore& settings = p.settings;
         const Text strOld = GetHandOver(settings, kOldExePathKey);
         if (!strOld.empty()) {
             DeleteHandOver(settings, kOldExePathKey);
-            form.Message(u"正在退出旧版本升级程序……");
+            log.Message(u"正在退出旧版本升级程序……");
         } else {
-            form.Message(u"正在退出临时程序……");
+            log.Message(u"正在退出临时程序……");
         }
 
         bool abandoned = false;
-        if (!CloseOtherCopy(form, strTag, abandoned)) {
+        if (!CloseOtherCopy(p, strTag, abandoned)) {
             if (!abandoned) {
-                form.Message(u"退出旧版本的升级程序失败……");
+                log.Message(u"退出旧版本的升级程序失败……");
             } else if (!strOld.empty()) {
                 // Closed before it could act: a later hand-over that only
                 // replaces the program must not take these for its own.
@@ -204,13 +202,12 @@ void UpdateThisApp(FrmUpdate& form, const Text& strTag) {
         }
 
         if (!strOld.empty()) {
-            ActAsTemporaryCopy(form, strOld);
+            ActAsTemporaryCopy(p, log, strAppDir, strOld);
         } else {
-            ActAsRestartedCopy(form);
+            ActAsRestartedCopy(p, log);
         }
     } catch (...) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"更新升级主程序");
+        LogFailure(log, u"更新升级主程序");
     }
 }
 

@@ -5,7 +5,8 @@
 // line; the next copy finds the window by that caption and closes it.
 #pragma once
 
-#include "app/frmUpdate.h"
+#include "platform/platform.h"
+#include "platform/progress.h"
 
 namespace qx {
 
@@ -36,11 +37,11 @@ Text HandOverCommandLine(const Text& program, const Text& tag);
 // place, and restarts the installed file with a fresh tag. Without it, it is
 // the restarted copy: it closes the temporary copy and deletes its file.
 // Handles every failure itself.
-void UpdateThisApp(FrmUpdate& form, const Text& strTag);
+void UpdateThisApp(const Platform& p, IProgressLog& log, const Text& strAppDir, const Text& strTag);
 
 // Takes "ToDelete" and deletes that file, retrying for a moment while its
 // process ends; quiet about failures. Every start does it, so a temporary
 // copy closed by the user after it had done its work is removed too.
-void DeleteLeftOverCopy(FrmUpdate& form);
+void DeleteLeftOverCopy(const Platform& p);
 
 }  // namespace qx

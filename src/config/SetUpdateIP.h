@@ -1,7 +1,8 @@
 // A new update-server address, chosen from the window's system menu.
 #pragma once
 
-#include "app/frmUpdate.h"
+#include "platform/platform.h"
+#include "platform/progress.h"
 
 namespace qx {
 
@@ -10,6 +11,6 @@ namespace qx {
 // "Temp.exe" after the base name is started with a tag and rewrites the
 // installed file once this copy has closed. Sets blnQuit when the copy was
 // started; logs its own failure and leaves what was done in place.
-void DoSetUpdateIP(FrmUpdate& form, const Text& strIP);
+void DoSetUpdateIP(const Platform& p, IProgressLog& log, const Text& strAppDir, bool& blnQuit, const Text& strIP);
 
 }  // namespace qx

@@ -4,6 +4,7 @@
 
 #include "config/HandOver.h"
 #include "download/DownloadCommands.h"
+#include "download/Naming.h"
 #include "download/TextUtils.h"
 
 namespace qx {
@@ -41,31 +42,30 @@ double GetVersionNumber(const Text& strVer) {
     return number;
 }
 
-void DoCheckVersion(FrmUpdate& form, const Text& strNewFile, const Text& strVer) {
+void DoCheckVersion(const DownloadContext& dl, const Platform& p, bool& blnQuit, const Text& strNewFile,
+                    const Text& strVer) {
     try {
-        const Platform& p = form.platform();
-        form.Message(u"正在检查版本号……");
-        const double current = GetVersionNumber(FrmUpdate::GetVersion());
+        dl.log.Message(u"正在检查版本号……");
+        const double current = GetVersionNumber(GetVersion());
         const double offered = GetVersionNumber(strVer);
         if (!(offered > current)) return;
 
-        const Text strBase = form.ProgramBaseName();
-        const Text strInstalled = form.strAppDir + strBase + u".exe";
-        const Text strTarget = form.strTempDir + strBase + u"Temp.exe";
-        const Text strDownloaded = DoDown(form, strNewFile, strTarget);
+        const Text strBase = ProgramBaseName(p.process);
+        const Text strInstalled = dl.fields.strAppDir + strBase + u".exe";
+        const Text strTarget = dl.fields.strTempDir + strBase + u"Temp.exe";
+        const Text strDownloaded = DoDown(dl, strNewFile, strTarget);
         // The download has said why; the script goes on with this version.
         if (strDownloaded.empty()) return;
 
-        form.Message(u"正在启动新的更新程序……");
-        const Text strTag = form.GetRndString(kHandOverTagLength);
+        dl.log.Message(u"正在启动新的更新程序……");
+        const Text strTag = GetRndString(p.random, kHandOverTagLength);
         p.ui.SetCaption(strTag);
         p.settings.SaveSetting(kHandOverApp, kHandOverSection, kOldExePathKey, strInstalled);
         p.process.Start(HandOverCommandLine(strDownloaded, strTag), winstyle::kNormalFocus);
         // The session stops before its next line; the new copy closes this one.
-        form.blnQuit = true;
+        blnQuit = true;
     } catch (...) {
-        form.Err.TakeCurrentException();
-        form.ErrLog(u"检查版本号");
+        LogFailure(dl.log, u"检查版本号");
     }
 }
 

@@ -1,7 +1,8 @@
 // The ver line: a newer updater offered by the server.
 #pragma once
 
-#include "app/frmUpdate.h"
+#include "download/DownloadFile.h"
+#include "platform/platform.h"
 
 namespace qx {
 
@@ -15,6 +16,7 @@ double GetVersionNumber(const Text& strVer);
 // strNewFile to the temp folder as base name + "Temp.exe" and starts it to
 // take over; blnQuit becomes true exactly when it was started. A failed
 // download is logged by the download and lets the script go on.
-void DoCheckVersion(FrmUpdate& form, const Text& strNewFile, const Text& strVer);
+void DoCheckVersion(const DownloadContext& dl, const Platform& p, bool& blnQuit, const Text& strNewFile,
+                    const Text& strVer);
 
 }  // namespace qx

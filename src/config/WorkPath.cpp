@@ -19,7 +19,7 @@ bool IsPossibleWindowsPath(const Text& path) {
 
 }  // namespace
 
-void DoSetWorkPath(FrmUpdate& form, const Text& strNewPath) {
+void DoSetWorkPath(IProgressLog& log, IFileSystem& files, SharedFields& dirs, const Text& strNewPath) {
     Text path = strNewPath;
     if (path.empty() || path.back() != u'\\') path += u'\\';
     // Not a folder that merely cannot be made: the script is wrong, and the
@@ -27,13 +27,13 @@ void DoSetWorkPath(FrmUpdate& form, const Text& strNewPath) {
     if (!IsPossibleWindowsPath(path)) {
         throw QxError(err::kBadFileName, u"工作目录\"" + path + u"\"不是有效的文件夹名");
     }
-    MyMkDir(form, path);
+    MyMkDir(files, path);
     // A folder that could not be made leaves the work folder as it was.
-    if (!form.platform().files.DirExists(path)) return;
-    form.Message(u"正在设置工作目录\"" + path + u"\"……");
-    form.strWorkDir = path;
-    form.strTempDir = form.strWorkDir + u"Temp\\";
-    MyMkDir(form, form.strTempDir);
+    if (!files.DirExists(path)) return;
+    log.Message(u"正在设置工作目录\"" + path + u"\"……");
+    dirs.strWorkDir = path;
+    dirs.strTempDir = dirs.strWorkDir + u"Temp\\";
+    MyMkDir(files, dirs.strTempDir);
 }
 
 }  // namespace qx

@@ -1,10 +1,12 @@
 // The workpath line: a new work folder, and the temp folder below it.
 #pragma once
 
-#include "app/frmUpdate.h"
+#include "download/SharedFields.h"
+#include "platform/files.h"
+#include "platform/progress.h"
 
 namespace qx {
 
-void DoSetWorkPath(FrmUpdate& form, const Text& strNewPath);
+void DoSetWorkPath(IProgressLog& log, IFileSystem& files, SharedFields& dirs, const Text& strNewPath);
 
 }  // namespace qx

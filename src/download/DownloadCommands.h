@@ -2,13 +2,13 @@
 // request for the download engine and a local target.
 #pragma once
 
-#include "app/frmUpdate.h"
+#include "download/DownloadFile.h"
 
 namespace qx {
 
 // Each returns the local path on success or skip, empty text otherwise.
-Text DoDown(FrmUpdate& form, const Text& strURL, const Text& strLocalFile = Text());
-Text DoCreate(FrmUpdate& form, const Text& strURL, const Text& strLocalFile = Text());
-Text DoUpdate(FrmUpdate& form, const Text& strURL, const Text& strLocalFile = Text());
+[[nodiscard]] Text DoDown(const DownloadContext& c, const Text& strURL, const Text& strLocalFile = Text());
+[[nodiscard]] Text DoCreate(const DownloadContext& c, const Text& strURL, const Text& strLocalFile = Text());
+[[nodiscard]] Text DoUpdate(const DownloadContext& c, const Text& strURL, const Text& strLocalFile = Text());
 
 }  // namespace qx

@@ -49,16 +49,17 @@ private:
 // in Wait; a closed window or a session told to stop ends the request.
 class WindowWaiter : public IHttpWaiter {
 public:
-    explicit WindowWaiter(FrmUpdate& form) : form_(form) {}
+    WindowWaiter(IWindowUi& ui, const bool& blnQuit) : ui_(ui), blnQuit_(blnQuit) {}
     bool KeepWaiting() override {
         if (Stopped()) return false;
-        form_.platform().ui.DoEvents();
+        ui_.DoEvents();
         return !Stopped();
     }
-    bool Stopped() const { return form_.blnQuit || !form_.platform().ui.IsAlive(); }
+    bool Stopped() const { return blnQuit_ || !ui_.IsAlive(); }
 
 private:
-    FrmUpdate& form_;
+    IWindowUi& ui_;
+    const bool& blnQuit_;
 };
 
 // The file the body is written to, beside the target under a name of its
@@ -230,16 +231,15 @@ constexpr uint64_t kHeldTargetWaitMs = 500;
 // The target may be replaced only when nobody holds it open, it is not
 // read-only and it is not a folder. A brief hold is waited out with the
 // window answering; only one that lasts refuses the download.
-bool TargetWritable(const Platform& platform, WindowWaiter& waiter, const Text& target) {
-    IFileSystem& files = platform.files;
+bool TargetWritable(IFileSystem& files, IClock& clock, WindowWaiter& waiter, const Text& target) {
     try {
         if (files.DirExists(target)) return false;
         if (!files.FileExists(target)) return true;
         if ((files.GetAttributes(target) & attr::kReadOnly) != 0) return false;
-        const uint64_t until = platform.clock.MonotonicMs() + kHeldTargetWaitMs;
+        const uint64_t until = clock.MonotonicMs() + kHeldTargetWaitMs;
         while (!files.CanOpenExclusively(target)) {
-            if (platform.clock.MonotonicMs() >= until || !waiter.KeepWaiting()) return false;
-            platform.clock.Sleep(10);
+            if (clock.MonotonicMs() >= until || !waiter.KeepWaiting()) return false;
+            clock.Sleep(10);
         }
         return true;
     } catch (...) {
@@ -257,9 +257,9 @@ void TryMakeDir(IFileSystem& files, const Text& dir) {
 
 }  // namespace
 
-int32_t FileSize(FrmUpdate& form, const Text& strFile) {
+int32_t FileSize(IFileSystem& files, const Text& strFile) {
     try {
-        const int64_t length = form.platform().files.FileLength(strFile);
+        const int64_t length = files.FileLength(strFile);
         if (length < 0 || length > INT32_MAX) return -1;
         return static_cast<int32_t>(length);
     } catch (...) {
@@ -267,8 +267,7 @@ int32_t FileSize(FrmUpdate& form, const Text& strFile) {
     }
 }
 
-void MyMkDir(FrmUpdate& form, const Text& strDir) {
-    IFileSystem& files = form.platform().files;
+void MyMkDir(IFileSystem& files, const Text& strDir) {
     // Each level with its backslash ("c:\" first), then the folder itself.
     for (size_t p = strDir.find(u'\\'); p != Text::npos; p = strDir.find(u'\\', p + 1)) {
         TryMakeDir(files, strDir.substr(0, p + 1));
@@ -276,27 +275,26 @@ void MyMkDir(FrmUpdate& form, const Text& strDir) {
     TryMakeDir(files, strDir);
 }
 
-Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalFile, bool blnUpdate) {
-    const Platform& platform = form.platform();
-    IFileSystem& files = platform.files;
+Text DownloadFile(const DownloadContext& c, const Text& strURLFile, const Text& strLocalFile, bool blnUpdate) {
+    IFileSystem& files = c.files;
     Text strURL = strURLFile;
     Text local = strLocalFile;
     std::unique_ptr<BusyPointer> busy;
     std::unique_ptr<PartFile> part;
-    WindowWaiter waiter(form);
+    WindowWaiter waiter(c.ui, c.fields.blnQuit);
 
     // The target cannot be written: the one line about it, no error details.
     auto targetInUse = [&]() {
         if (busy) busy->Restore();
         if (part) part->Discard();
-        form.Err.Clear();
-        form.ErrLog(u"文件\"" + local + u"\"已经打开");
+        c.log.Pending().Clear();
+        c.log.ErrLog(u"文件\"" + local + u"\"已经打开");
         return Text();
     };
     auto incomplete = [&]() {
         if (part) part->Discard();
         busy->Restore();
-        form.ErrLog(u"下载的数据不完整！");
+        c.log.ErrLog(u"下载的数据不完整！");
         return Text();
     };
 
@@ -304,25 +302,25 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
         // The query never reaches the server.
         strURL = StrLeft(strURL + u"?", u"?");
         // Without a scheme: a path on the update server.
-        if (!HasScheme(strURL)) strURL = form.strServerURL + strURL;
-        if (local.empty()) local = form.strTempDir + StrRightBack(strURL, u"/");
+        if (!HasScheme(strURL)) strURL = c.fields.strServerURL + strURL;
+        if (local.empty()) local = c.fields.strTempDir + StrRightBack(strURL, u"/");
         const Text folder = StrLeftBack(local, u"\\");
-        if (!files.DirExists(folder) && !files.FileExists(folder)) MyMkDir(form, folder);
+        if (!files.DirExists(folder) && !files.FileExists(folder)) MyMkDir(files, folder);
 
-        busy.reset(new BusyPointer(platform.ui));
+        busy.reset(new BusyPointer(c.ui));
 
         std::replace(strURL.begin(), strURL.end(), u'\\', u'/');
         strURL = EncodeURI(strURL, kUrlKeep);
 
-        if (!platform.http.Available()) {
-            form.ErrLog(u"无法创建XMLHTTP对象");
+        if (!c.http.Available()) {
+            c.log.ErrLog(u"无法创建XMLHTTP对象");
             throw QxError(err::kObjectRequired, u"缺少对象");
         }
 
         // A file replaced on the server while it downloads is started over
         // once, from a fresh HEAD; a second change counts as incomplete data.
         for (int attempt = 0;; ++attempt) {
-            const HttpAnswer head = platform.http.Head(strURL, waiter);
+            const HttpAnswer head = c.http.Head(strURL, waiter);
             const Text status = Decimal(head.status);
             if (status.substr(0, 2) != u"20") {
                 throw QxError(err::kAutomation, u"服务器应答状态" + status);
@@ -334,12 +332,12 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
             }
             const int32_t length = ReadLength(head.contentLength);
 
-            if (attempt == 0 && blnUpdate && length == FileSize(form, local) &&
+            if (attempt == 0 && blnUpdate && length == FileSize(files, local) &&
                 serverTime == GetFileDate(files, local)) {
                 return local;  // unchanged
             }
 
-            if (!TargetWritable(platform, waiter, local)) return targetInUse();
+            if (!TargetWritable(files, c.clock, waiter, local)) return targetInUse();
             // Without a time stamp nothing tells a later attempt that the
             // server still has the same file, so such a download is not
             // continued.
@@ -351,14 +349,14 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
             } catch (...) {
                 return targetInUse();
             }
-            platform.ui.ShowProgress(written, length);
+            c.ui.ShowProgress(written, length);
 
             // Each range starts where the bytes written so far end, so a
             // short answer is continued rather than leaving a gap.
             bool changed = false;
             do {
-                RangeSink sink(*part, platform.ui, written, length, lastModified);
-                platform.http.Get(strURL, written, written + kDownloadRangeSize - 1,
+                RangeSink sink(*part, c.ui, written, length, lastModified);
+                c.http.Get(strURL, written, written + kDownloadRangeSize - 1,
                                   written > 0 ? lastModified : Text(), sink, waiter);
                 changed = sink.Changed();
                 // A server with nothing more to give will not change its mind.
@@ -381,17 +379,12 @@ Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalF
             return local;
         }
     } catch (...) {
-        form.Err.TakeCurrentException();
         if (busy) busy->Restore();
         // What has arrived stays in the part file for the next attempt.
         if (part) part->Interrupted();
-        if (waiter.Stopped()) {
-            // The window is closing or the session stopping: it shows
-            // nothing more.
-            form.Err.Clear();
-            return Text();
-        }
-        form.ErrLog(u"下载文件\"" + strURL + u"\"失败");
+        // The window is closing or the session stopping: it shows nothing
+        // more.
+        if (!waiter.Stopped()) LogFailure(c.log, u"下载文件\"" + strURL + u"\"失败");
         return Text();
     }
 }

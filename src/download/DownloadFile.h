@@ -9,10 +9,25 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/frmUpdate.h"
+#include "download/SharedFields.h"
+#include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/http.h"
+#include "platform/progress.h"
+#include "platform/window.h"
 
 namespace qx {
+
+// What a download reads and uses: the server and temp folder from the
+// window's fields, blnQuit to give up, the window to keep answering.
+struct DownloadContext {
+    IProgressLog& log;
+    IWindowUi& ui;
+    IFileSystem& files;
+    IHttpClient& http;
+    IClock& clock;
+    const SharedFields& fields;
+};
 
 // Size of one GET range.
 constexpr int32_t kDownloadRangeSize = 1048576;
@@ -25,15 +40,15 @@ constexpr int32_t kDownloadRangeSize = 1048576;
 // failure the previous target is left as it was. The window keeps handling
 // its messages meanwhile; once it closes (or the session is told to stop)
 // the download ends at once and logs nothing.
-Text DownloadFile(FrmUpdate& form, const Text& strURLFile, const Text& strLocalFile = u"",
+[[nodiscard]] Text DownloadFile(const DownloadContext& c, const Text& strURLFile, const Text& strLocalFile = u"",
                   bool blnUpdate = false);
 
 // Length of the file in bytes; -1 when it cannot be determined or does not
 // fit a signed 32-bit number.
-int32_t FileSize(FrmUpdate& form, const Text& strFile);
+[[nodiscard]] int32_t FileSize(IFileSystem& files, const Text& strFile);
 
 // Creates strDir and each missing folder above it; "\" separates levels.
 // Every failure is ignored.
-void MyMkDir(FrmUpdate& form, const Text& strDir);
+void MyMkDir(IFileSystem& files, const Text& strDir);
 
 }  // namespace qx

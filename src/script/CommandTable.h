@@ -11,7 +11,7 @@
 
 namespace qx {
 
-class FrmUpdate;
+struct ScriptContext;
 
 // What a field of a command holds, for the checks that fit it.
 enum class FieldKind {
@@ -46,7 +46,7 @@ struct CommandSpec {
     const char16_t* keyword;        // lower case
     std::vector<FieldSpec> fields;  // fields 1, 2, 3 in order; their count is what the command reads
     // Runs the line; false only when the session is to stop.
-    bool (*action)(FrmUpdate& form, const LineFields& f);
+    bool (*action)(const ScriptContext& c, const LineFields& f);
     // A newer updater found by this line takes over: the lines after it do
     // not run.
     bool handsOver = false;

@@ -9,7 +9,7 @@
 #include "actions/WindowStyle.h"
 #include "download/TextUtils.h"
 #include "download/ServerPath.h"
-#include "script/NumericValue.h"
+#include "download/NumericValue.h"
 #include "script/Paths.h"
 #include "script/ProcessLine.h"
 

@@ -2,6 +2,7 @@
 
 #include "actions/Registry.h"
 #include "config/Trailer.h"
+#include "download/Naming.h"
 
 namespace qx {
 
@@ -31,7 +32,7 @@ Text ProgramFolder(const Text& programPath) {
 // A folder the registry does not know stays empty, so its macro expands to
 // nothing rather than to a lone backslash.
 Text SharedFolder(const Platform& p, const Text& valueName) {
-    const Text dir = GetRegValue(p, kShellFolders + u"\\" + valueName, Text());
+    const Text dir = GetRegValue(p.registry, p.codepage, kShellFolders + u"\\" + valueName, Text());
     return dir.empty() ? dir : WithBackslash(dir);
 }
 
@@ -62,47 +63,47 @@ Text ServerURLFromAddress(const Text& address) {
     return u"http://" + address;
 }
 
-void InitPaths(FrmUpdate& form) {
-    const Platform& p = form.platform();
-    form.strWinDir = DirectoryFromAnsi(p.codepage, p.process.WindowsDirectoryAnsi());
-    form.strSysDir = DirectoryFromAnsi(p.codepage, p.process.SystemDirectoryAnsi());
+void InitPaths(const Platform& p, SharedFields& fields) {
+    fields.strWinDir = DirectoryFromAnsi(p.codepage, p.process.WindowsDirectoryAnsi());
+    fields.strSysDir = DirectoryFromAnsi(p.codepage, p.process.SystemDirectoryAnsi());
 
     // A stored folder is trusted exactly as the administrator wrote it.
-    form.strAppDir = p.settings.GetSetting(form.ProgramBaseName(), u"System", u"InitDir",
-                                           ProgramFolder(p.process.ProgramPath()));
+    fields.strAppDir = p.settings.GetSetting(ProgramBaseName(p.process), u"System", u"InitDir",
+                                             ProgramFolder(p.process.ProgramPath()));
 
     // The folder's contents are listed, not the folder as an entry of
     // "drivers": a 32-bit program on 64-bit Windows sees "drivers" through
     // the redirected System folder, which has no "etc", while "etc" itself
     // is exempt from the redirection. An empty folder lists nothing, so it
     // is asked for directly.
-    const Text etcDir = form.strSysDir + u"drivers\\etc\\";
+    const Text etcDir = fields.strSysDir + u"drivers\\etc\\";
     const uint32_t anyEntry = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kDirectory;
     const bool haveEtc = !p.files.List(etcDir, anyEntry).empty() || p.files.DirExists(etcDir);
-    form.strHostsFile = (haveEtc ? etcDir : form.strWinDir) + u"hosts";
+    fields.strHostsFile = (haveEtc ? etcDir : fields.strWinDir) + u"hosts";
 
-    form.strDesktopDir = SharedFolder(p, u"Common Desktop");
-    form.strStartMenuDir = SharedFolder(p, u"Common Start Menu");
+    fields.strDesktopDir = SharedFolder(p, u"Common Desktop");
+    fields.strStartMenuDir = SharedFolder(p, u"Common Start Menu");
 
-    form.strServerURL = ServerURLFromAddress(GetServerIP(form));
+    fields.strServerURL = ServerURLFromAddress(
+        GetServerIP(p.files, p.codepage, InstalledProgramFile(p.process, fields.strAppDir)));
 }
 
 const std::array<PathMacro, 6>& PathMacros() {
     static const std::array<PathMacro, 6> kMacros = {{
-        {u"StartMenu", &FrmUpdate::strStartMenuDir},
-        {u"Desktop", &FrmUpdate::strDesktopDir},
-        {u"WorkDir", &FrmUpdate::strWorkDir},
-        {u"TempDir", &FrmUpdate::strTempDir},
-        {u"SysDir", &FrmUpdate::strSysDir},
-        {u"WinDir", &FrmUpdate::strWinDir},
+        {u"StartMenu", &SharedFields::strStartMenuDir},
+        {u"Desktop", &SharedFields::strDesktopDir},
+        {u"WorkDir", &SharedFields::strWorkDir},
+        {u"TempDir", &SharedFields::strTempDir},
+        {u"SysDir", &SharedFields::strSysDir},
+        {u"WinDir", &SharedFields::strWinDir},
     }};
     return kMacros;
 }
 
-Text ReplaceCommonPath(const FrmUpdate& form, const Text& strLine) {
+Text ReplaceCommonPath(const SharedFields& fields, const Text& strLine) {
     Text line = strLine;
     for (const PathMacro& macro : PathMacros()) {
-        ReplaceAll(line, u"$" + Text(macro.name) + u"\\", form.*macro.folder);
+        ReplaceAll(line, u"$" + Text(macro.name) + u"\\", fields.*macro.folder);
     }
     return line;
 }

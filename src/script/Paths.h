@@ -4,14 +4,15 @@
 
 #include <array>
 
-#include "app/frmUpdate.h"
+#include "download/SharedFields.h"
+#include "platform/platform.h"
 
 namespace qx {
 
 // Fills strWinDir, strSysDir, strAppDir, strHostsFile, strDesktopDir,
 // strStartMenuDir and strServerURL. Expects strWorkDir and strTempDir to
 // have their start-up values already. Raises what the platform raises.
-void InitPaths(FrmUpdate& form);
+void InitPaths(const Platform& p, SharedFields& fields);
 
 // The server URL for an address from the program file: "http://" in front,
 // unless the address already begins with "http://" or "https://".
@@ -20,7 +21,7 @@ Text ServerURLFromAddress(const Text& address);
 // A folder a script line may name by macro: "$" + name + "\".
 struct PathMacro {
     const char16_t* name;
-    Text FrmUpdate::*folder;
+    Text SharedFields::*folder;
 };
 
 // The macros in the order they are expanded.
@@ -30,6 +31,6 @@ const std::array<PathMacro, 6>& PathMacros();
 // "$SysDir\" and "$WinDir\" replaced by the current folder, in that order
 // and case-sensitively. A folder value holding a later macro is expanded by
 // the later step; an earlier one is left alone.
-Text ReplaceCommonPath(const FrmUpdate& form, const Text& strLine);
+Text ReplaceCommonPath(const SharedFields& fields, const Text& strLine);
 
 }  // namespace qx

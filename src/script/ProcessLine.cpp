@@ -22,10 +22,10 @@ std::array<Text, 6> CutFields(const Text& strLine) {
 
 bool CopyOverwrites(const Text& field3) { return !(field3 == u"0" || LowerAscii(field3) == u"false"); }
 
-bool ProcessLine(FrmUpdate& form, const Text& strLine) {
-    const std::array<Text, 6> f = CutFields(ReplaceCommonPath(form, strLine));
+bool ProcessLine(const ScriptContext& c, const Text& strLine) {
+    const std::array<Text, 6> f = CutFields(ReplaceCommonPath(c.fields, strLine));
     const CommandSpec* command = LookUpCommand(f[0]);
-    return command == nullptr || command->action(form, f);
+    return command == nullptr || command->action(c, f);
 }
 
 }  // namespace qx

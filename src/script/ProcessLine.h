@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "app/frmUpdate.h"
+#include "script/ScriptContext.h"
 
 namespace qx {
 
@@ -18,6 +18,6 @@ bool CopyOverwrites(const Text& field3);
 // Runs one line after line 1 through the command table. False only when a
 // checkwritable line found its file in use: the session is to stop.
 // Failures of actions that do not handle their own reach the caller.
-bool ProcessLine(FrmUpdate& form, const Text& strLine);
+[[nodiscard]] bool ProcessLine(const ScriptContext& c, const Text& strLine);
 
 }  // namespace qx

@@ -1,8 +1,8 @@
-// The update session: what pressing the start button does.
+#include "script/UpdateSession.h"
+
 #include <vector>
 
-#include "app/frmUpdate.h"
-#include "download/DownloadFile.h"
+#include "download/Naming.h"
 #include "script/ProcessLine.h"
 #include "script/ScriptFile.h"
 #include "script/Stamp.h"
@@ -11,71 +11,76 @@ namespace qx {
 
 namespace {
 
-// Each failure path of the session ends in the same words; the reason is
-// already in the log (the download engine) or is a script fault.
-class SessionFailed {};
+// False when the script could not be fetched or read; the reason is already
+// in the log (the download engine) or is a script fault.
+[[nodiscard]] bool RunScript(const ScriptContext& c) {
+    IWindowUi& ui = c.p.ui;
+    ui.EnableUpdateButton(false);
+    c.log.Message(u"正在读取服务器上的升级信息……");
+    const Text scriptPath = DownloadFile(c.Downloads(), u"/qxupdate/update.inf", Text(), false);
+    if (scriptPath.empty()) return false;
 
-DateTime ReadStamp(const Text& text) {
-    DateTime stamp;
-    if (!ParseStamp(text, stamp)) throw SessionFailed();
-    return stamp;
+    // The whole script is read at once: nothing is held open while the
+    // lines run, and a script that replaces its own copy cannot disturb the
+    // loop.
+    const std::vector<Text> lines = SplitScriptLines(c.p.codepage.FromAnsi(c.p.files.ReadAll(scriptPath)));
+    if (lines.empty()) return false;
+
+    const Text app = ProgramBaseName(c.p.process);
+    DateTime stored;
+    DateTime scriptStamp;
+    if (!ParseStamp(c.p.settings.GetSetting(app, u"System", u"Version", u"2000-01-01"), stored) ||
+        !ParseStamp(lines[0], scriptStamp)) {
+        return false;
+    }
+    c.log.Message(u"正在分析升级信息……");
+
+    bool& blnQuit = c.fields.blnQuit;
+    if (!(stored < scriptStamp)) {
+        c.log.Message(u"你机器上的程序已经是最新，无需升级。");
+        const int answer = ui.MsgBox(u"本机程序已经是最新版，\r\n确定仍要继续升级吗？",
+                                     mb::kOkCancel | mb::kIconQuestion, AppTitle());
+        if (answer != mb::kResultOk) {
+            if (!blnQuit) ui.EnableUpdateButton(true);
+            return true;
+        }
+    }
+
+    bool stoppedByLine = false;
+    for (size_t i = 1; i < lines.size() && !blnQuit; ++i) {
+        if (!ProcessLine(c, lines[i])) {
+            stoppedByLine = true;
+            break;
+        }
+    }
+    // Closing the window or handing over to another copy abandons the
+    // session without another word.
+    if (blnQuit) return true;
+    if (!stoppedByLine) {
+        c.log.Message(u"升级完毕。");
+        c.p.settings.SaveSetting(app, u"System", u"Version", FormatStamp(scriptStamp));
+    }
+    ui.EnableUpdateButton(true);
+    return true;
 }
 
 }  // namespace
 
-void FrmUpdate::cmdUpdate_Click() {
-    IWindowUi& ui = p_.ui;
+void RunUpdateSession(const ScriptContext& c) {
+    bool ran = false;
     try {
-        ui.EnableUpdateButton(false);
-        Message(u"正在读取服务器上的升级信息……");
-        const Text scriptPath = DownloadFile(*this, u"/qxupdate/update.inf", Text(), false);
-        if (scriptPath.empty()) throw SessionFailed();
-
-        // The whole script is read at once: nothing is held open while the
-        // lines run, and a script that replaces its own copy cannot disturb
-        // the loop.
-        const std::vector<Text> lines =
-            SplitScriptLines(p_.codepage.FromAnsi(p_.files.ReadAll(scriptPath)));
-        if (lines.empty()) throw SessionFailed();
-
-        const Text app = ProgramBaseName();
-        const DateTime stored = ReadStamp(p_.settings.GetSetting(app, u"System", u"Version", u"2000-01-01"));
-        const DateTime scriptStamp = ReadStamp(lines[0]);
-        Message(u"正在分析升级信息……");
-
-        if (!(stored < scriptStamp)) {
-            Message(u"你机器上的程序已经是最新，无需升级。");
-            const int answer = ui.MsgBox(u"本机程序已经是最新版，\r\n确定仍要继续升级吗？",
-                                         mb::kOkCancel | mb::kIconQuestion, AppTitle());
-            if (answer != mb::kResultOk) {
-                if (!blnQuit) ui.EnableUpdateButton(true);
-                return;
-            }
-        }
-
-        bool stoppedByLine = false;
-        for (size_t i = 1; i < lines.size() && !blnQuit; ++i) {
-            if (!ProcessLine(*this, lines[i])) {
-                stoppedByLine = true;
-                break;
-            }
-        }
-        // Closing the window or handing over to another copy abandons the
-        // session without another word.
-        if (blnQuit) return;
-        if (!stoppedByLine) {
-            Message(u"升级完毕。");
-            p_.settings.SaveSetting(app, u"System", u"Version", FormatStamp(scriptStamp));
-        }
-        ui.EnableUpdateButton(true);
+        ran = RunScript(c);
     } catch (...) {
-        // After the window has gone there is nobody to tell; a session told
-        // to stop (its script download given up) ends without a word.
-        if (!ui.IsAlive() || blnQuit) return;
-        Err.Clear();
-        Message(u"无法从服务器获取升级信息。");
-        ui.EnableUpdateButton(true);
+        // A failure no line handled: the session ends like a script that
+        // could not be read.
     }
+    if (ran) return;
+    // After the window has gone there is nobody to tell; a session told to
+    // stop (its script download given up) ends without a word.
+    if (!c.p.ui.IsAlive() || c.fields.blnQuit) return;
+    c.log.Pending().Clear();
+    c.log.Message(u"无法从服务器获取升级信息。");
+    c.p.ui.EnableUpdateButton(true);
 }
 
 }  // namespace qx

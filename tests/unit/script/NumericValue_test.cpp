@@ -1,4 +1,4 @@
-#include "script/NumericValue.h"
+#include "download/NumericValue.h"
 
 #include <gtest/gtest.h>
 

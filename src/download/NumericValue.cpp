@@ -1,7 +1,8 @@
-#include "script/NumericValue.h"
+#include "download/NumericValue.h"
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -133,6 +134,11 @@ int32_t RoundToLong(double value) {
     if (fraction > 0.5 || (fraction == 0.5 && std::fmod(r, 2.0) != 0)) r += 1;
     if (r < -2147483648.0 || r > 2147483647.0) RaiseOverflow();
     return static_cast<int32_t>(r);
+}
+
+float ToSingle(double value) {
+    if (std::isnan(value) || std::fabs(value) > std::numeric_limits<float>::max()) RaiseOverflow();
+    return static_cast<float>(value);
 }
 
 }  // namespace qx

@@ -36,4 +36,8 @@ double NumericValue(const Text& field);
 // outside the signed 32-bit range (or NaN) raises QxError(err::kOverflow).
 int32_t RoundToLong(double value);
 
+// The conversion every caller of Wait goes through: a value outside the
+// single-precision range raises an overflow rather than waiting for ever.
+float ToSingle(double value);
+
 }  // namespace qx

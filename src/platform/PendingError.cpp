@@ -1,4 +1,5 @@
-#include "app/PendingError.h"
+#include "platform/PendingError.h"
+#include "platform/progress.h"
 
 #include <exception>
 #include <new>
@@ -21,6 +22,11 @@ void PendingError::TakeCurrentException() {
         number = err::kInvalidCall;
         description = u"未知错误";
     }
+}
+
+void LogFailure(IProgressLog& log, const Text& strSub) {
+    log.Pending().TakeCurrentException();
+    log.ErrLog(strSub);
 }
 
 }  // namespace qx
