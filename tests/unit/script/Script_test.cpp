@@ -1,0 +1,148 @@
+// The folders and macros, the interpreter of one line, and the session.
+#include "config/TrailerBytes.h"
+#include "fakes/FormFixture.h"
+#include "script/Paths.h"
+
+namespace qx::fake {
+namespace {
+
+TEST(Paths, StartUpFolders) {
+    const Text kShell = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    for (const bool configured : {false, true}) {
+        Machine m;
+        if (configured) {
+            m.s.settings.SaveSetting(u"QXUpdate", u"System", u"InitDir", u"d:\\qx");
+            m.s.files.AddFile(u"d:\\qxQXUpdate.exe", "MZ" + EncodeTrailer("https://up"));
+            m.s.files.AddFile(u"c:\\windows\\system32\\drivers\\etc\\hosts");
+            m.s.registry.Put(reg::kLocalMachine, ToUtf8(kShell.substr(19)), "Common Desktop", reg::kSz, "c:\\d");
+            m.s.registry.Put(reg::kLocalMachine, ToUtf8(kShell.substr(19)), "Common Start Menu", reg::kSz, "c:\\s\\");
+        }
+        InitPaths(m.s.platform, m.form);
+        EXPECT_EQ(m.form.strWinDir, u"C:\\windows\\");
+        EXPECT_EQ(m.form.strSysDir, u"C:\\windows\\system32\\");
+        EXPECT_EQ(m.form.strAppDir, configured ? u"d:\\qx" : u"c:\\app\\");
+        EXPECT_EQ(m.form.strHostsFile, configured ? u"C:\\windows\\system32\\drivers\\etc\\hosts" : u"C:\\windows\\hosts");
+        EXPECT_EQ(m.form.strDesktopDir, configured ? u"c:\\d\\" : u"");
+        EXPECT_EQ(m.form.strStartMenuDir, configured ? u"c:\\s\\" : u"");
+        EXPECT_EQ(m.form.strServerURL, configured ? u"https://up" : u"http://127.0.0.1");
+    }
+    Machine m;
+    m.s.files.AddDir(u"c:\\windows\\system32\\drivers\\etc");
+    InitPaths(m.s.platform, m.form);
+    EXPECT_EQ(m.form.strHostsFile, u"C:\\windows\\system32\\drivers\\etc\\hosts") << "an empty etc folder";
+}
+
+TEST(Paths, MacrosExpandInOrderAndAsWritten) {
+    Machine m;
+    m.form.strStartMenuDir = u"$Desktop\\m\\";
+    m.form.strDesktopDir = u"";
+    m.form.strSysDir = u"$TempDir\\";
+    const std::pair<Text, Text> cases[] = {
+        {u"$WorkDir\\a,$TempDir\\b", u"c:\\work\\a,c:\\work\\temp\\b"},
+        {u"$WinDir\\x$WinDir\\", u"c:\\windows\\xc:\\windows\\"},
+        {u"$StartMenu\\p", u"m\\p"},
+        {u"$SysDir\\s", u"$TempDir\\s"},
+        {u"$workdir\\a $WorkDir", u"$workdir\\a $WorkDir"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReplaceCommonPath(m.form, c.first), c.second) << ToUtf8(c.first);
+    for (const Text a : {u"1.2.3.4", u"HTTPS://x", u"http://x", u"httpx", u"https:/x"}) {
+        const bool kept = a.find(u"://") != Text::npos;
+        EXPECT_EQ(ServerURLFromAddress(a), kept ? a : u"http://" + a);
+    }
+}
+
+TEST(ProcessLine, FieldsAndKeywords) {
+    EXPECT_EQ(CutFields(u"a, b,,c,d,e,f,g"), (std::array<Text, 6>{u"a", u" b", u"", u"c", u"d", u"e"}));
+    EXPECT_EQ(CutFields(u""), (std::array<Text, 6>{}));
+    for (const Text keep : {u"0", u"false", u"FALSE"}) EXPECT_FALSE(CopyOverwrites(keep));
+    for (const Text overwrite : {u"", u"1", u"no", u" 0"}) EXPECT_TRUE(CopyOverwrites(overwrite));
+    Machine m;
+    m.s.window.boxAnswers = {mb::kResultCancel};
+    for (const Text line : {u"MESSAGE,hi", u"notice,n", u"unknown,x", u"alert,a", u"msgbox,b,&h21,t", u"msgbox,c"}) {
+        EXPECT_TRUE(m.Run(line)) << ToUtf8(line);
+    }
+    EXPECT_EQ(m.Log(), "hi");
+    EXPECT_EQ(m.s.window.notice, u"n");
+    const std::vector<std::tuple<Text, int, Text>> boxes = {
+        {u"a", 0, u"在线升级程序"}, {u"b", 33, u"t"}, {u"c", 0, u""}};
+    EXPECT_TRUE(m.s.window.boxes == boxes);
+    const uint64_t before = m.s.clock.monotonic;
+    EXPECT_TRUE(m.Run(u"wait,2.5"));
+    EXPECT_NEAR(static_cast<double>(m.s.clock.monotonic - before), 2500, 20);
+    EXPECT_THROW(static_cast<void>(m.Run(u"wait,1e39")), QxError);
+}
+
+struct Session : Machine {
+    explicit Session(const Bytes& script, const std::function<void(Machine&)>& arrange = [](Machine&) {}) {
+        arrange(*this);
+        s.http.server = [script](const HttpExchange& r) { return FileServer{script}(r); };
+        form.cmdUpdate_Click();
+    }
+    Text Stamp() { return s.settings.GetSetting(u"QXUpdate", u"System", u"Version", u"-"); }
+};
+
+const std::string kReading = "正在读取服务器上的升级信息……";
+const std::string kFailed = kReading + "|无法从服务器获取升级信息。";
+
+TEST(UpdateSession, RunsTheLinesOfANewerScript) {
+    Session s("2024-01-02 03:04:05\r\nmessage,\xe9\r\nmessage,b\r\n");
+    EXPECT_EQ(s.Log(), kReading + "|正在分析升级信息……|\u00e9|b|升级完毕。");
+    EXPECT_EQ(s.Stamp(), u"2024-01-02 03:04:05");
+    EXPECT_TRUE(s.s.window.updateEnabled);
+    EXPECT_EQ(s.s.http.requests.at(0).url, u"http://srv/qxupdate/update.inf");
+}
+
+TEST(UpdateSession, EveryFailureEndsInOneLine) {
+    const std::pair<Bytes, std::string> scripts[] = {
+        {"", kFailed},
+        {"yesterday\r\n", kFailed},
+        {"2024-01-01\r\nregdelete,HKCU\\V\r\nmessage,x",
+         kReading + "|正在分析升级信息……|正在删除注册表信息\"HKCU\\V\"……|无法从服务器获取升级信息。"},
+    };
+    for (const auto& [script, log] : scripts) {
+        Session s(script);
+        EXPECT_EQ(s.Log(), log) << script;
+        EXPECT_TRUE(s.s.window.updateEnabled);
+        EXPECT_EQ(s.Stamp(), u"-");
+    }
+    Machine m;
+    m.s.settings.SaveSetting(u"QXUpdate", u"System", u"Version", u"bad");
+    m.s.http.server = [](const HttpExchange& r) { return FileServer{"2024-01-01"}(r); };
+    m.form.cmdUpdate_Click();
+    EXPECT_EQ(m.Log(), kFailed);
+}
+
+TEST(UpdateSession, AScriptNoNewerRunsOnlyWhenTheUserSaysSo) {
+    for (const int answer : {mb::kResultOk, mb::kResultCancel}) {
+        Machine m;
+        m.s.settings.SaveSetting(u"QXUpdate", u"System", u"Version", u"2024-01-01");
+        m.s.window.boxAnswers = {answer};
+        m.s.http.server = [](const HttpExchange& r) { return FileServer{"2024-01-01\r\nmessage,x"}(r); };
+        m.form.cmdUpdate_Click();
+        const std::string asked = kReading + "|正在分析升级信息……|你机器上的程序已经是最新，无需升级。";
+        EXPECT_EQ(m.Log(), answer == mb::kResultOk ? asked + "|x|升级完毕。" : asked);
+        EXPECT_EQ(std::get<1>(m.s.window.boxes.at(0)), mb::kOkCancel | mb::kIconQuestion);
+        EXPECT_TRUE(m.s.window.updateEnabled);
+    }
+}
+
+TEST(UpdateSession, StopsWithoutFinishing) {
+    Session held("2024-01-01\r\ncheckwritable,c:\\x\r\nmessage,x", [](Machine& m) { m.s.files.AddFile(u"c:\\x").locked = true; });
+    EXPECT_EQ(held.s.window.list.size(), 4u);
+    EXPECT_EQ(held.Stamp(), u"-") << "a held file keeps the stored stamp";
+    EXPECT_TRUE(held.s.window.updateEnabled);
+
+    Session closed("2024-01-01\r\nwait,5\r\nmessage,x", [](Machine& m) {
+        m.s.window.onDoEvents = [&m] {
+            if (m.s.window.list.size() == 2) m.form.Form_QueryUnload();
+        };
+    });
+    EXPECT_EQ(closed.Log(), kReading + "|正在分析升级信息……") << "closing the window ends the session quietly";
+    EXPECT_FALSE(closed.s.window.updateEnabled);
+    Session quit("2024-01-01", [](Machine& m) { m.s.http.onSend = [&m] { m.form.Form_QueryUnload(); }; });
+    EXPECT_EQ(quit.Log(), kReading);
+    EXPECT_FALSE(quit.s.window.updateEnabled);
+}
+
+}  // namespace
+}  // namespace qx::fake
