@@ -9,6 +9,7 @@
 
 #include "../unit/fakes/FakePlatform.h"
 #include "actions/HostsFile.h"
+#include "app/frmUpdate.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
 #include "platform/win32/files_win.h"
@@ -134,9 +135,9 @@ TEST_F(HostsWin, AttributesOfTheRewrittenFile) {
         SCOPED_TRACE(c.label);
         WriteHosts(original, c.before);
         if (c.add) {
-            DoHostsAdd(form, u"a.com", u"1.2.3.4");
+            DoHostsAdd(form, form.Script().Hosts(), u"a.com", u"1.2.3.4");
         } else {
-            DoHostsRemove(form, u"a.com");
+            DoHostsRemove(form, form.Script().Hosts(), u"a.com");
         }
         EXPECT_EQ(ReadHosts() != original, c.changed) << "now [" << ReadHosts() << "]";
         EXPECT_EQ(HostsAttributes(), c.after);
@@ -151,7 +152,7 @@ TEST_F(HostsWin, WhereNoSideFileCanBeMadeBesideItTheFileIsStillRewrittenAndKeeps
     form.strHostsFile = hosts;
     form.strTempDir = folder;
     WriteHosts("5.6.7.8 a.com\r\n9.9.9.9 b.com", FILE_ATTRIBUTE_HIDDEN);
-    DoHostsRemove(form, u"a.com");
+    DoHostsRemove(form, form.Script().Hosts(), u"a.com");
     EXPECT_EQ(ReadHosts(), "9.9.9.9 b.com\r\n");
     EXPECT_EQ(HostsAttributes(), DWORD{FILE_ATTRIBUTE_HIDDEN});
     EXPECT_EQ(FolderEntries().size(), 1u) << "a side file was left";

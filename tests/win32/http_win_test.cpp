@@ -101,7 +101,7 @@ TEST_F(HttpWinTest, FetchesTheScriptFromNginxAndSkipsItWhenUnchanged) {
 
     auto form = MakeForm(*s, nginxPort);
 
-    const Text result = DownloadFile(*form, u"/qxupdate/update.inf");
+    const Text result = DownloadFile(form->Downloads(), u"/qxupdate/update.inf");
 
     ASSERT_EQ(U8(result), U8(kTemp + u"update.inf")) << Join(s->ui.list);
     EXPECT_EQ(ReadFileBytes(result), script);
@@ -112,14 +112,14 @@ TEST_F(HttpWinTest, FetchesTheScriptFromNginxAndSkipsItWhenUnchanged) {
     EXPECT_TRUE(Leftovers(result).empty()) << Join(Leftovers(result));
 
     // Second run: the same size and time, so HEAD only.
-    EXPECT_EQ(U8(DownloadFile(*form, u"/qxupdate/update.inf", u"", true)), U8(result)) << Join(s->ui.list);
+    EXPECT_EQ(U8(DownloadFile(form->Downloads(), u"/qxupdate/update.inf", u"", true)), U8(result)) << Join(s->ui.list);
     EXPECT_EQ(LoggedRequests("HEAD", "/qxupdate/update.inf"), 2);
     EXPECT_EQ(LoggedRequests("GET", "/qxupdate/update.inf"), 1) << "the unchanged file was fetched again";
 
     // A changed file on the server is fetched again.
     const Bytes newer = "20260103\r\n";
     WriteFileBytes(served, newer);
-    EXPECT_EQ(U8(DownloadFile(*form, u"/qxupdate/update.inf", u"", true)), U8(result)) << Join(s->ui.list);
+    EXPECT_EQ(U8(DownloadFile(form->Downloads(), u"/qxupdate/update.inf", u"", true)), U8(result)) << Join(s->ui.list);
     EXPECT_EQ(LoggedRequests("GET", "/qxupdate/update.inf"), 2);
     EXPECT_EQ(ReadFileBytes(result), newer) << "a stale copy was delivered";
 
@@ -146,12 +146,12 @@ TEST_F(HttpWinTest, TextFilesArriveAsStoredFromACompressingServer) {
         const Text target = u"c:\\qxwork\\" + name;
         ::DeleteFileW(W(target).c_str());
 
-        ASSERT_EQ(U8(DownloadFile(*form, u"/qxupdate/" + name, target, true)), U8(target))
+        ASSERT_EQ(U8(DownloadFile(form->Downloads(), u"/qxupdate/" + name, target, true)), U8(target))
             << label << ": " << Join(s->ui.list);
         EXPECT_TRUE(ReadFileBytes(target) == text + label) << label << ": not the stored bytes";
         EXPECT_EQ(GetFileDate(files, target), stamp) << label;
 
-        EXPECT_EQ(U8(DownloadFile(*form, u"/qxupdate/" + name, target, true)), U8(target)) << label;
+        EXPECT_EQ(U8(DownloadFile(form->Downloads(), u"/qxupdate/" + name, target, true)), U8(target)) << label;
         EXPECT_EQ(LoggedRequests("GET", "/qxupdate/" + label), 1) << label << ": not skipped when unchanged";
     }
 }
@@ -178,7 +178,7 @@ TEST_F(HttpWinTest, FaultyServersGiveTheirLinesAndLeaveNoPartialFile) {
         auto form = MakeForm(*s, faultPort);
         const Text url = form->strServerURL + path;
 
-        const Text result = DownloadFile(*form, path);
+        const Text result = DownloadFile(form->Downloads(), path);
 
         EXPECT_TRUE(Leftovers(target).empty()) << c.path << ": " << Join(Leftovers(target));
         EXPECT_EQ(s->ui.pointerShape, 0) << c.path;
@@ -224,7 +224,7 @@ TEST_F(HttpWinTest, SilenceFailsWithinTheIdleLimitAndASlowSteadyLinkCompletes) {
         auto form = MakeForm(*s, faultPort);
 
         const DWORD start = ::GetTickCount();
-        const Text result = DownloadFile(*form, path);
+        const Text result = DownloadFile(form->Downloads(), path);
         const DWORD elapsed = ::GetTickCount() - start;
 
         EXPECT_GE(elapsed, c.atLeastMs) << c.path;
@@ -253,7 +253,7 @@ TEST_F(HttpWinTest, FileReplacedBetweenRangesIsNeverSpliced) {
     auto form = MakeForm(*s, faultPort);
     const size_t size = 2500000;
 
-    const Text result = DownloadFile(*form, u"/replace/2500000/replaced.bin");
+    const Text result = DownloadFile(form->Downloads(), u"/replace/2500000/replaced.bin");
 
     Bytes replaced(size, '\0');
     for (size_t i = 0; i < size; ++i) replaced[i] = static_cast<char>((i * 17 + 3) % 241);
@@ -273,9 +273,9 @@ TEST_F(HttpWinTest, ConnectionsAreKeptAlive) {
     auto s = MakeServices();
     auto form = MakeForm(*s, faultPort);
     for (const char16_t* path : {u"/keepalive/10/kbone.bin", u"/keepalive/2500000/kbtwo.bin"}) {
-        ASSERT_NE(DownloadFile(*form, path), u"") << Join(s->ui.list);
+        ASSERT_NE(DownloadFile(form->Downloads(), path), u"") << Join(s->ui.list);
     }
-    const Text counted = DownloadFile(*form, u"/kaconns/0/kb.txt");
+    const Text counted = DownloadFile(form->Downloads(), u"/kaconns/0/kb.txt");
     ASSERT_NE(counted, u"") << Join(s->ui.list);
     EXPECT_EQ(ReadFileBytes(counted), "1") << "connections used";
 }

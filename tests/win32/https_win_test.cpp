@@ -226,7 +226,7 @@ TEST_F(TlsDownloadTest, TrustedServerDeliversFilesByteExact) {
         const Text url = u"https://127.0.0.1:" + port + u"/qxupdate/" + c.name;
         const int getsBefore = Logged(port, "GET", "/qxupdate/" + label);
 
-        const Text result = DownloadFile(form, url, target);
+        const Text result = DownloadFile(form.Downloads(), url, target);
 
         ASSERT_EQ(U8(result), U8(target)) << label << ": " << Join(s.ui.list);
         const Bytes got = ReadFileBytes(target);
@@ -263,7 +263,7 @@ TEST_F(TlsDownloadTest, UntrustedCertificateFailsWithTheFailureLine) {
         FrmUpdate form(s.platform);
         form.strTempDir = kTemp;
         form.strServerURL = ServerURLFromAddress(address);
-        const Text result = DownloadFile(form, u"/qxupdate/untrusted.inf");
+        const Text result = DownloadFile(form.Downloads(), u"/qxupdate/untrusted.inf");
 
         EXPECT_EQ(U8(result), "") << label;
         EXPECT_FALSE(Exists(target)) << label << ": a file arrived over an untrusted connection";

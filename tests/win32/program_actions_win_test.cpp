@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "actions/ProgramActions.h"
+#include "app/frmUpdate.h"
 #include "../unit/fakes/FakePlatform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
@@ -206,7 +207,7 @@ TEST(KeyPressWin, KeysWorkTheStandardControls) {
     RealForm real;
     const LONG clicksBefore = EditWindow::clicks;
     ::SendMessageW(other.shared.window->Frame(), EditWindow::kFocusCheckBox, 0, 0);
-    DoKeyPress(real.form, u" {TAB} {TAB}ab+a", true);
+    DoKeyPress(real.form, real.form.platform().process, u" {TAB} {TAB}ab+a", true);
     EXPECT_EQ(::SendMessageW(other.shared.window->Check(), BM_GETCHECK, 0, 0), BST_CHECKED) << real.Log();
     EXPECT_EQ(EditWindow::clicks - clicksBefore, 1) << "the button was not pressed" << real.Log();
     EXPECT_EQ(ToUtf8(EditText(other.shared.window->Edit())), "abA") << real.Log();

@@ -15,9 +15,7 @@ const Text kStamp = u"Tue, 15 Nov 1994 08:12:31 GMT";
 
 struct Download : Machine {
     FileServer site{"0123456789"};
-    Download() {
-        s.http.server = [this](const HttpExchange& r) { return site(r); };
-    }
+    Download() { s.http.server = [this](const HttpExchange& r) { return site(r); }; }
     Text Get(bool update = false, const Text& url = u"/q/a.bin", const Text& local = kTarget) {
         return DownloadFile(form.Downloads(), url, local, update);
     }
@@ -163,16 +161,14 @@ TEST(DownloadFile, CutOffPartIsKeptOnlyWhenItCanBeContinued) {
 }
 
 TEST(DownloadFile, BuildsTheRequestAndTheDefaultTarget) {
-    const struct {
-        Text url, request, local;
-    } cases[] = {
+    const std::array<Text, 3> cases[] = {
         {u"/q/a b.bin?v=1", u"http://srv/q/a%20b.bin", u"c:\\work\\temp\\a b.bin"},
         {u"https://x:8/d\\中.txt", u"https://x:8/d/%E4%B8%AD.txt", u"c:\\work\\temp\\d\\中.txt"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [url, request, local] : cases) {
         Download d;
-        EXPECT_EQ(d.Get(false, c.url, Text()), c.local);
-        EXPECT_EQ(d.s.http.requests.at(0).url, c.request);
+        EXPECT_EQ(d.Get(false, url, Text()), local);
+        EXPECT_EQ(d.s.http.requests.at(0).url, request);
     }
 }
 

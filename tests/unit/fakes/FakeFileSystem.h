@@ -18,24 +18,20 @@ public:
     struct Entry {
         Bytes data;
         uint32_t attributes = attr::kArchive;
-        uint64_t writeTime = 0;
-        uint64_t creationTime = 0;
-        uint64_t accessTime = 0;
+        uint64_t writeTime = 0, creationTime = 0, accessTime = 0;
         bool locked = false;  // held without sharing: reads work, writes fail
         int open = 0;
     };
     uint64_t now = 132000000000000000ull;
-    // Raises a sharing failure when it returns true for an operation name
-    // ("Copy", "Create", "Delete", ...) and its path.
+    // An operation ("Copy", "Create", "Replace", ...) on a path for which this
+    // is true fails as if another program held the file.
     std::function<bool(const std::string& op, const Text& path)> fails;
 
     Entry& AddFile(const Text& path, const Bytes& data = Bytes(), uint32_t attributes = attr::kArchive,
                    uint64_t writeTime = 0) {
         AddDir(Parent(Key(path)));
-        Entry& e = map_[Key(path)];
         const uint64_t t = writeTime != 0 ? writeTime : now;
-        e = Entry{data, attributes & ~attr::kDirectory, t, t, t};
-        return e;
+        return map_[Key(path)] = Entry{data, attributes & ~attr::kDirectory, t, t, t};
     }
     void AddDir(const Text& path) {
         for (Text k = Key(path); k.size() > 3; k = Parent(k)) map_[k].attributes |= attr::kDirectory;
@@ -47,45 +43,37 @@ public:
     }
     Entry& Get(const Text& path) {
         if (Entry* e = Find(path)) return *e;
-        throw QxError(err::kFileNotFound, u"测试中没有此文件：" + path);
+        throw QxError(err::kFileNotFound, u"文件未找到" + path);
     }
     Bytes Contents(const Text& path) { return Get(path).data; }
-    std::vector<Text> AllPaths() const {
-        std::vector<Text> out;
-        for (const auto& kv : map_) out.push_back(kv.first);
-        return out;
-    }
+    size_t Count() const { return map_.size(); }
 
     bool FileExists(const Text& p) override { return File(p) != nullptr; }
-    bool DirExists(const Text& p) override {
-        const Entry* e = Find(p);
-        return Key(p).size() == 3 || (e != nullptr && Dir(*e));
-    }
+    bool DirExists(const Text& p) override { return Key(p).size() == 3 || (Find(p) && !File(p)); }
     int64_t FileLength(const Text& p) override { return static_cast<int64_t>(Existing("Length", p).data.size()); }
     Bytes ReadAll(const Text& p) override { return Existing("Read", p).data; }
     Bytes ReadAt(const Text& p, int64_t offset, size_t count) override {
         const Bytes& d = Existing("Read", p).data;
+        if (offset < 0) throw QxError(err::kInvalidCall, u"读取位置无效");
         return static_cast<size_t>(offset) >= d.size() ? Bytes() : d.substr(static_cast<size_t>(offset), count);
     }
     void WriteAt(const Text& p, int64_t offset, const Bytes& data) override {
         Entry& e = Writable("Write", p);
-        const size_t at = static_cast<size_t>(offset);
-        if (e.data.size() < at + data.size()) e.data.resize(at + data.size());
-        e.data.replace(at, data.size(), data);
+        e.data.resize(std::max(e.data.size(), static_cast<size_t>(offset) + data.size()));
+        e.data.replace(static_cast<size_t>(offset), data.size(), data);
     }
     std::unique_ptr<IOpenFile> OpenForAppend(const Text& p) override {
         Writable("Append", p);
         return std::make_unique<OpenFile>(*this, Key(p));
     }
     std::unique_ptr<IOpenFile> CreateForWrite(const Text& p) override {
-        Check("Create", p);
         if (Find(p) != nullptr) Writable("Create", p).data.clear();
         else if (!DirExists(Parent(Key(p)))) throw QxError(err::kPathNotFound, u"找不到路径" + p);
-        else AddFile(p);
+        else Check("Create", p), AddFile(p);
         return std::make_unique<OpenFile>(*this, Key(p));
     }
     void Replace(const Text& from, const Text& to) override {
-        Entry moved = Writable("Replace", from);
+        const Entry moved = Writable("Replace", from);
         if (Find(to) != nullptr) Writable("Replace", to);
         map_.erase(Key(from));
         map_[Key(to)] = moved;
@@ -104,21 +92,20 @@ public:
         Entry& e = Any("Attributes", p);
         e.attributes = (e.attributes & attr::kDirectory) | (a & ~attr::kDirectory);
     }
-    // Exact names only: the updater lists one name at a time or a folder.
+    // One exact name, or a folder's entries when the pattern ends in "\".
     std::vector<Text> List(const Text& pattern, uint32_t mask) override {
         std::vector<Text> out;
-        const Text k = Key(pattern);
-        for (const auto& kv : map_) {
-            const bool inFolder = pattern.back() == u'\\' && Parent(kv.first) == k;
-            const uint32_t special = kv.second.attributes & (attr::kHidden | attr::kSystem | attr::kDirectory);
-            if ((kv.first == k || inFolder) && (special & ~mask) == 0) out.push_back(kv.first);
+        for (const auto& [key, e] : map_) {
+            const bool match = key == Key(pattern) || (pattern.back() == u'\\' && Parent(key) == Key(pattern));
+            const uint32_t special = e.attributes & (attr::kHidden | attr::kSystem | attr::kDirectory);
+            if (match && (special & ~mask) == 0) out.push_back(key);
         }
         return out;
     }
     void MakeDir(const Text& p) override {
         Check("MakeDir", p);
         if (Find(p) != nullptr || !DirExists(Parent(Key(p)))) throw Denied(p);
-        map_[Key(p)].attributes = attr::kDirectory;
+        AddDir(p);
     }
     bool CanOpenExclusively(const Text& p) override {
         const Entry* e = File(p);
@@ -126,8 +113,7 @@ public:
     }
     uint64_t GetFileWriteTime(const Text& p) override { return File(p) ? File(p)->writeTime : 0; }
     void SetFileTimes(const Text& p, uint64_t t) override {
-        Entry* e = File(p);
-        if (e != nullptr && t != 0 && CanOpenExclusively(p)) e->creationTime = e->accessTime = e->writeTime = t;
+        if (t != 0 && CanOpenExclusively(p)) File(p)->creationTime = File(p)->accessTime = File(p)->writeTime = t;
     }
 
 private:
@@ -144,7 +130,6 @@ private:
         Text key;
         bool closed = false;
     };
-    static bool Dir(const Entry& e) { return (e.attributes & attr::kDirectory) != 0; }
     static Text Key(Text p) {
         for (char16_t& c : p) c = c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c == u'/' ? u'\\' : c;
         while (p.size() > 3 && p.back() == u'\\') p.pop_back();
@@ -160,16 +145,15 @@ private:
     }
     Entry* File(const Text& p) {
         Entry* e = Find(p);
-        return e != nullptr && !Dir(*e) ? e : nullptr;
+        return e != nullptr && (e->attributes & attr::kDirectory) == 0 ? e : nullptr;
     }
     Entry& Any(const std::string& op, const Text& p) {
         Check(op, p);
-        if (Entry* e = Find(p)) return *e;
-        throw QxError(err::kFileNotFound, u"文件未找到" + p);
+        return Get(p);
     }
     Entry& Existing(const std::string& op, const Text& p) {
         Entry& e = Any(op, p);
-        if (Dir(e)) throw Denied(p);
+        if ((e.attributes & attr::kDirectory) != 0) throw Denied(p);
         return e;
     }
     Entry& Writable(const std::string& op, const Text& p) {

@@ -32,9 +32,8 @@ class Random : public IRandom {
 public:
     std::deque<double> values;  // handed out in order, then 0.5
     double Next() override {
-        if (values.empty()) return 0.5;
-        const double v = values.front();
-        values.pop_front();
+        const double v = values.empty() ? 0.5 : values.front();
+        if (!values.empty()) values.pop_front();
         return v;
     }
 };
@@ -73,9 +72,7 @@ public:
     void AddMenu() override {}
     void Close() override { ++closeRequests; }
     bool IsAlive() const override { return alive; }
-    void DoEvents() override {
-        if (onDoEvents) onDoEvents();
-    }
+    void DoEvents() override { onDoEvents ? onDoEvents() : void(); }
     int MsgBox(const Text& prompt, int flags, const Text& title) override {
         boxes.emplace_back(prompt, flags, title);
         const int a = boxAnswers.empty() ? mb::kResultOk : boxAnswers.front();
@@ -84,8 +81,7 @@ public:
     }
     Text InputBox(const Text&, const Text&, const Text& defaultAnswer) override {
         inputDefaults.push_back(defaultAnswer);
-        if (inputAnswers.empty()) throw std::logic_error("unexpected input box");
-        const Text a = inputAnswers.front();
+        const Text a = inputAnswers.empty() ? throw std::logic_error("unexpected input box") : inputAnswers.front();
         inputAnswers.pop_front();
         return a;
     }
