@@ -333,13 +333,13 @@ PhaseResult RunPhase(const std::wstring& phase, const Options& o) {
     const double t0 = Seconds();
     try {
         if (phase == L"engine-big") {
-            const Text got = qx::DownloadFile(*form, T(path), T(local), false);
+            const Text got = qx::DownloadFile(form->Downloads(), T(path), T(local), false);
             if (got == T(local)) r.done = 1;
         } else if (phase == L"bare-big") {
             BareWinInet(base).Big(path, local);
         } else if (phase == L"engine-heads") {
             for (int i = 0; i < count; ++i) {
-                if (qx::DownloadFile(*form, T(smallPaths[i]), T(smallLocals[i]), true) == T(smallLocals[i])) ++r.done;
+                if (qx::DownloadFile(form->Downloads(), T(smallPaths[i]), T(smallLocals[i]), true) == T(smallLocals[i])) ++r.done;
             }
         } else if (phase == L"bare-heads") {
             BareWinInet bare(base);

@@ -23,13 +23,13 @@ RegKey GetRootKey(const Text& strRoot);
 // first NUL, a DWORD as signed decimal text, any other type as empty text.
 // False (and empty text) when the key cannot be opened, the value cannot be
 // read or is longer than 1024 bytes.
-bool QueryRegValue(IRegistryApi& api, const ICodePage& codepage, RegKey hRoot, const Text& strKeyPath,
-                   const Text& strValueName, Text& strOut);
+[[nodiscard]] bool QueryRegValue(IRegistryApi& api, const ICodePage& codepage, RegKey hRoot,
+                                 const Text& strKeyPath, const Text& strValueName, Text& strOut);
 
 // The value rendered as QueryRegValue does, or strDefault when it cannot be
 // read. A path with fewer than two backslashes raises.
-Text GetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath,
-                 const Text& strDefault);
+[[nodiscard]] Text GetRegValue(IRegistryApi& api, const ICodePage& codepage, const Text& strKeyPath,
+                               const Text& strDefault);
 
 // Writes a value, creating missing keys. The value text chooses the type:
 // "hex:" pairs of hexadecimal digits (binary), "dword:" a number (32-bit),
@@ -63,7 +63,8 @@ Bytes RegDwordData(const Text& number);
 
 // Script actions. DoRegWrite logs a faulty path or value and returns; a
 // faulty path given to DoRegDelete ends the update session.
-void DoRegWrite(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey, const Text& strValue);
+void DoRegWrite(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey,
+                const Text& strValue);
 void DoRegDelete(IProgressLog& log, IRegistryApi& api, const ICodePage& codepage, const Text& strKey);
 
 }  // namespace qx
