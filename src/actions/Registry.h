@@ -9,8 +9,8 @@
 // Every key opened here is closed before the procedure returns.
 #pragma once
 
-#include "platform/progress.h"
 #include "platform/codepage.h"
+#include "platform/progress.h"
 #include "platform/registry.h"
 
 namespace qx {

@@ -199,7 +199,7 @@ TEST(RegistryValues, ReadingRendersByTypeOrGivesTheDefault) {
 
 TEST(HostsRewrite, RemovalRules) {
     const std::tuple<Bytes, Text, Bytes> cases[] = {
-        {"1.2.3.4 a.com\r\n1.2.3.5 data.com\r\n1.2.3.6 a.com.cn x\r\n", u"", "1.2.3.5 data.com\r\n1.2.3.6 a.com.cn x\r\n"},
+        {"1.2.3.4 a.com\r\n1.2.3.5 data.com\r\n1.2.3.6 a.com.cn a.co\r\n", u"", "1.2.3.5 data.com\r\n1.2.3.6 a.com.cn a.co\r\n"},
         {"1.2.3.4 b.com # a.com\r\n1.2.3.4 x a.com # ours\r\n", u"", "1.2.3.4 b.com # a.com\r\n"},
         {"# 1.2.3.4 a.com\r\n\t1.2.3.4\ta.com\r\n\r\n", u"", "# 1.2.3.4 a.com\r\n\r\n"},
         {"1.2.3.4 a.com\n5.6.7.8 b.com\r9.9.9.9 c.com", u"", "5.6.7.8 b.com\r\n9.9.9.9 c.com\r\n"},

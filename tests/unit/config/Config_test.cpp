@@ -2,6 +2,7 @@
 #include "config/HandOver.h"
 #include "config/SetUpdateIP.h"
 #include "config/Trailer.h"
+#include "config/TrailerBytes.h"
 #include "config/VersionCheck.h"
 #include "fakes/FormFixture.h"
 
@@ -40,6 +41,8 @@ TEST(Trailer, WrittenAddressIsReadBack) {
     WriteSetupPath(m.s.files, m.s.codepage, kInstalled, Text(40, u'a'));
     EXPECT_EQ(m.s.files.Contents(kInstalled), "MZ" + Bytes(32, 'a'));
     EXPECT_EQ(GetServerIP(m.s.files, m.s.codepage, kInstalled), u"127.0.0.1") << "no NUL ends it";
+    EXPECT_TRUE(FitsTrailer(Bytes(31, 'a')));
+    EXPECT_FALSE(FitsTrailer(Bytes(32, 'a')) || FitsTrailer(Bytes("a\0", 2)));
 }
 
 struct HandOverCase {

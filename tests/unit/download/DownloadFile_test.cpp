@@ -91,6 +91,12 @@ const Case kCases[] = {
          };
      },
      false, "HEAD|GET 0|HEAD|GET 0", "下载的数据不完整！"},
+    {"whole file instead of the rest",
+     [](Download& d) { d.s.http.script = {{200, u"10", kStamp}, {206, u"", kStamp, u"bytes 0-4/10", "01234"}, {200, u"", kStamp, u"", "0123456789"}}; },
+     false, "HEAD|GET 0|GET 5 if|HEAD|GET 0", ""},
+    {"slice from elsewhere",
+     [](Download& d) { d.s.http.script = {{200, u"10", kStamp}, {206, u"", kStamp, u"", "01234"}, {206, u"", kStamp, u"bytes 4-9/10", "456789"}}; },
+     false, "HEAD|GET 0|GET 5 if|HEAD|GET 0", ""},
     {"head 404", [](Download& d) { d.Head(u"10", 404); }, false, "HEAD", kFail + "440：服务器应答状态404"},
     {"head 206", [](Download& d) { d.Head(u"10", 206); }, false, "HEAD|GET 0", ""},
     {"length not a number", [](Download& d) { d.Head(u"1x"); }, false, "HEAD", kFail + "13：类型不匹配"},
