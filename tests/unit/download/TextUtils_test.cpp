@@ -5,8 +5,6 @@
 #include "download/ServerPath.h"
 
 namespace qx {
-namespace {
-
 // Each row: StrLeft, StrLeftBack, StrRight and StrRightBack of the text.
 TEST(TextUtils, CuttersAtFirstAndLastSeparator) {
     const struct { const char16_t *main, *sep, *expected; } rows[] = {
@@ -74,5 +72,4 @@ TEST(TextUtils, SmallHelpersAndTheUtf8Edge) {
     EXPECT_STREQ(QxError(53, u"缺").what(), "error 53: 缺");
 }
 
-}  // namespace
 }  // namespace qx

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 namespace qx::check {
-namespace {
-
-// "line:column:code" of every finding (the line left out when asked), then
-// every message after a "|".
-std::string Report(const std::vector<Finding>& found, bool lines = true) {
+// "line:column:code" of every finding (line left out on request), then each message after a "|".
+static std::string Report(const std::vector<Finding>& found, bool lines = true) {
     std::string codes, messages = "|";
     for (const Finding& f : found) {
         codes += (codes.empty() ? "" : " ") + (lines ? std::to_string(f.line) + ":" : "") + std::to_string(f.column) +
@@ -123,5 +120,4 @@ TEST(ScriptCheck, WholeFiles) {
     EXPECT_EQ(invalid, (std::vector<bool>{false, false, true, true, false}));
 }
 
-}  // namespace
 }  // namespace qx::check

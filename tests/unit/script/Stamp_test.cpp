@@ -5,10 +5,8 @@
 #include "script/ScriptFile.h"
 
 namespace qx {
-namespace {
-
 // The stamp read and stored again, or "refused".
-std::string Read(const Text& text) {
+static std::string Read(const Text& text) {
     DateTime got;
     return ParseStamp(text, got) ? ToUtf8(FormatStamp(got)) : "refused";
 }
@@ -43,5 +41,4 @@ TEST(ScriptFile, LinesEndAtCrOrCrLfOnly) {
     for (const auto& r : rows) EXPECT_EQ(SplitScriptLines(r.content), r.lines) << ToUtf8(r.content);
 }
 
-}  // namespace
 }  // namespace qx
