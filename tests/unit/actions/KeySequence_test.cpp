@@ -5,6 +5,7 @@
 #include <cstdio>
 
 namespace qx {
+
 // Strokes in short, "," between: "S-", "C-", "A-" for held modifiers, then the character
 // (U+hex beyond 16 bits) or "#" and the virtual key in hex; "*n" for n alike in a row.
 static std::string Typed(const Text& keys) {

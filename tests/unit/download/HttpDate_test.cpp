@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 namespace qx {
+
 // The date read, or "refused"; a refusal must leave the output as it was.
 static std::string Read(const std::string& text) {
     DateTime got{2001, 2, 3, 4, 5, 6};

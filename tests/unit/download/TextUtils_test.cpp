@@ -5,6 +5,7 @@
 #include "download/ServerPath.h"
 
 namespace qx {
+
 // Each row: StrLeft, StrLeftBack, StrRight and StrRightBack of the text.
 TEST(TextUtils, CuttersAtFirstAndLastSeparator) {
     const struct { const char16_t *main, *sep, *expected; } rows[] = {

@@ -5,6 +5,7 @@
 #include "fakes/FakeFileSystem.h"
 
 namespace qx {
+
 static std::string Show(const DateTime& dt) { return ToUtf8(FormatDateTime(dt)); }
 
 // Raw values worked out by hand (seconds since 1601-01-01 UTC times 10^7),

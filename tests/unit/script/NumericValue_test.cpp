@@ -6,6 +6,7 @@
 #include <limits>
 
 namespace qx {
+
 TEST(NumericValue, ReadsTheLeadingNumberAndOverflowsPastItsRange) {
     const struct { const char16_t* field; double value; } rows[] = {
         {u"", 0}, {u"abc", 0}, {u"-", 0}, {u".", 0}, {u"x1", 0}, {u"\r5", 0}, {u"1\r2", 1}, {u" 1 2\t3\n", 123},

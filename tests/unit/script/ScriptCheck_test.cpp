@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 namespace qx::check {
+
 // "line:column:code" of every finding (line left out on request), then each message after a "|".
 static std::string Report(const std::vector<Finding>& found, bool lines = true) {
     std::string codes, messages = "|";

@@ -5,6 +5,7 @@
 #include "script/ScriptFile.h"
 
 namespace qx {
+
 // The stamp read and stored again, or "refused".
 static std::string Read(const Text& text) {
     DateTime got;
