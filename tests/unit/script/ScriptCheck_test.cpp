@@ -69,7 +69,7 @@ TEST(CheckLine, FindingsOfOneLine) {
         {u"ver,a.exe,1.", "11:ver-version"}, {u"ver,a.exe,10.0.3", ""}, {u"download", "1:unknown-keyword", "\"down\"?"},
         {u"dwon,a", "1:unknown-keyword", "\"down\"?"}, {u"Delet ", "1:unknown-keyword", "\"delete\"?"},
         {u"vr", "1:unknown-keyword", "\"ver\"?"}, {u"msgbx", "1:unknown-keyword", "\"msgbox\"?"},
-        {u"hostadd", "1:unknown-keyword", "\"hostsadd\"?"}, {u"xyz", "1:unknown-keyword", "ignored|"},
+        {u"hostadd", "1:unknown-keyword", "\"hostsadd\"?"}, {u"vaz", "1:unknown-keyword", "ignored|"},
         {u"下载", "1:unknown-keyword", "ignored|"},
         {u"message," + Text{0xD800, 0xDC00, 0xDBFF, 0xDFFF, 0xD7FF, 0xE000, 0xDC00} + u",x", "14:extra-fields"},
     };
