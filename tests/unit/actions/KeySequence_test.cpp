@@ -32,7 +32,7 @@ TEST(KeySequence, WhatEachFormTypesAndWhatIsRefused) {
     Text tenMax;  // 99990 strokes
     for (int i = 0; i < 10; ++i) tenMax += u"{a 9999}";
     const struct { Text keys; const char* expected; } rows[] = {
-        {u"", ""}, {u"ab C\t1.", "a,b, ,C,\t,1,."}, {u"升级\U0001F600", "升,级,U+1F600"}, {u"a~", "a,#D"},
+        {u"", ""}, {u"ab C\t1.", "a,b, ,C,\t,1,."}, {u"升\U0001F600\U0010FFFF", "升,U+1F600,U+10FFFF"}, {u"a~", "a,#D"},
         {u"+a^c%f^A^1%{ }", "S-#41,C-#43,A-#46,S-C-#41,C-#31,A-#20"}, {u"^+%z", "S-C-A-#5A"},
         {u"+ab^-%中^~", "S-#41,b,C--,A-中,C-#D"}, {u"+(ab)c", "S-#41,S-#42,c"}, {u"+({TAB 0})a", "a"},
         {u"^(a%(b)c)+(a^b)", "C-#41,C-A-#42,C-#43,S-#41,S-C-#42"}, {u"^({HOME}{x 2})", "C-#24,C-#58*2"},

@@ -67,8 +67,8 @@ TEST(TextUtils, SmallHelpersAndTheUtf8Edge) {
         {"\xED\xA0\x80|\xED\xBF\xBF|\xE4\xB8z\xE4\xB8", u"\uFFFD|\uFFFD|\uFFFDz\uFFFD"},
     };
     for (const auto& r : in) EXPECT_EQ(FromUtf8(r.utf8), r.text) << r.utf8;
-    EXPECT_EQ(ToUtf8({0xD7FF, 0xD800, 0xDC00, 0xE000, 0xDBFF, 0xDFFF, u'a', 0xDBFF, u'b', 0xDC00, 0xD800}),
-              "\xED\x9F\xBF\xF0\x90\x80\x80\xEE\x80\x80\xF4\x8F\xBF\xBF" "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(ToUtf8({0x800, 0xD7FF, 0xD800, 0xDC00, 0xE000, 0xDBFF, 0xDFFF, u'a', 0xDBFF, u'b', 0xDC00, 0xD800}),
+              "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xEE\x80\x80\xF4\x8F\xBF\xBF" "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(FormatDateTime({987, 6, 5, 4, 3, 2}), u"0987-06-05 04:03:02");
     EXPECT_STREQ(QxError(53, u"缺").what(), "error 53: 缺");
 }
