@@ -2,267 +2,75 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
+#include "download/ServerPath.h"
 
 namespace qx {
-namespace {
 
-enum class Cut { Left, LeftBack, Right, RightBack };
-
-const char* CutName(Cut cut) {
-    switch (cut) {
-        case Cut::Left: return "StrLeft";
-        case Cut::LeftBack: return "StrLeftBack";
-        case Cut::Right: return "StrRight";
-        case Cut::RightBack: return "StrRightBack";
-    }
-    return "?";
-}
-
-Text Apply(Cut cut, const Text& main, const Text& sep) {
-    switch (cut) {
-        case Cut::Left: return StrLeft(main, sep);
-        case Cut::LeftBack: return StrLeftBack(main, sep);
-        case Cut::Right: return StrRight(main, sep);
-        case Cut::RightBack: return StrRightBack(main, sep);
-    }
-    return u"<unreachable>";
-}
-
-struct CutCase {
-    Cut cut;
-    const char* main;  // UTF-8, for readable failure output
-    const char* sep;
-    const char* expected;
-};
-
-const CutCase kCutCases[] = {
-    // Query strings are cut off at the first "?".
-    {Cut::Left, "a.exe?v=1", "?", "a.exe"},
-    {Cut::Left, "a.exe", "?", ""},
-    {Cut::Left, "a.exe?", "?", "a.exe"},
-    {Cut::Left, "a?b?c", "?", "a"},
-    {Cut::Left, "?abc", "?", ""},
-    {Cut::Left, "", "?", ""},
-    // Folder of a local path.
-    {Cut::LeftBack, "c:\\qxwork\\temp\\update.inf", "\\", "c:\\qxwork\\temp"},
-    {Cut::LeftBack, "update.inf", "\\", ""},
-    {Cut::LeftBack, "c:\\", "\\", "c:"},
-    {Cut::LeftBack, "a/b/c/", "/", "a/b/c"},
-    // File name of a URL or path.
-    {Cut::RightBack, "c:\\qxwork\\temp\\update.inf", "\\", "update.inf"},
-    {Cut::RightBack, "http://host/qxupdate/", "/", ""},
-    {Cut::RightBack, "update.inf", "/", ""},
-    {Cut::RightBack, "http://host/qxupdate/a.exe", "/", "a.exe"},
-    {Cut::RightBack, "a=b=c", "=", "c"},
-    // Text after the first separator keeps later separators.
-    {Cut::Right, "a=b=c", "=", "b=c"},
-    {Cut::Right, "a=", "=", ""},
-    {Cut::Right, "abc", "=", ""},
-    {Cut::Right, "=abc", "=", "abc"},
-    // Separators longer than one character: the whole separator is skipped.
-    {Cut::Right, "http://host/x", "://", "host/x"},
-    {Cut::Left, "http://host/x", "://", "http"},
-    {Cut::RightBack, "a--b--c", "--", "c"},
-    {Cut::LeftBack, "a--b--c", "--", "a--b"},
-    {Cut::Left, "ab", "abc", ""},
-    // Comparison is exact: case and width matter.
-    {Cut::Left, "File.EXE", "exe", ""},
-    {Cut::Left, "文件\\名称", "\\", "文件"},
-    {Cut::RightBack, "升级\\更新.exe", "\\", "更新.exe"},
-};
-
-TEST(TextUtilsCut, TableOfCases) {
-    for (const CutCase& c : kCutCases) {
-        const Text got = Apply(c.cut, FromUtf8(c.main), FromUtf8(c.sep));
-        EXPECT_EQ(c.expected, ToUtf8(got))
-            << CutName(c.cut) << "(\"" << c.main << "\", \"" << c.sep << "\")";
-    }
-}
-
-TEST(TextUtilsCut, AppendingTheSeparatorGivesTheWholeTextWhenItIsMissing) {
-    const Text url = u"http://10.0.0.1/qxupdate/a.exe";
-    EXPECT_EQ(ToUtf8(url), ToUtf8(StrLeft(url + u"?", u"?")));
-}
-
-TEST(TextUtilsCut, SeparatorAtPosition32767IsAccepted) {
-    // The separator is the 32767th code unit: still fits a 16-bit position.
-    Text main(32766, u'a');
-    main += u"?tail";
-    EXPECT_EQ(32766u, StrLeft(main, u"?").size());
-    EXPECT_EQ("tail", ToUtf8(StrRight(main, u"?")));
-    EXPECT_EQ(32766u, StrLeftBack(main, u"?").size());
-    EXPECT_EQ("tail", ToUtf8(StrRightBack(main, u"?")));
-}
-
-TEST(TextUtilsCut, SeparatorBeyondPosition32767Overflows) {
-    Text main(32767, u'a');
-    main += u"?b";  // the separator is code unit 32768
-    for (Cut cut : {Cut::Left, Cut::LeftBack, Cut::Right, Cut::RightBack}) {
-        try {
-            const Text got = Apply(cut, main, u"?");
-            ADD_FAILURE() << CutName(cut) << " returned " << got.size()
-                          << " code units instead of raising an overflow";
-        } catch (const QxError& e) {
-            EXPECT_EQ(err::kOverflow, e.Number()) << CutName(cut);
-            EXPECT_EQ("溢出", ToUtf8(e.Description())) << CutName(cut);
-        }
-    }
-}
-
-TEST(TextUtilsCut, LongTextIsFineWhileTheSeparatorIsNearTheStartOrAbsent) {
-    Text main = u"a?";
-    main += Text(40000, u'b');
-    EXPECT_EQ("a", ToUtf8(StrLeft(main, u"?")));
-    EXPECT_EQ(40000u, StrRight(main, u"?").size());
-    // Absent: position 0, no overflow, empty result.
-    EXPECT_EQ(0u, StrLeft(Text(40000, u'b'), u"?").size());
-    EXPECT_EQ(0u, StrRightBack(Text(40000, u'b'), u"?").size());
-}
-
-TEST(TextUtilsCut, LastOccurrenceBeyond32767OverflowsEvenWhenAnEarlierOneFits) {
-    Text main = u"x/";
-    main += Text(40000, u'b');
-    main += u"/end";
-    EXPECT_EQ("x", ToUtf8(StrLeft(main, u"/")));
-    EXPECT_THROW(StrRightBack(main, u"/"), QxError);
-}
-
-struct EncodeCase {
-    Text input;
-    Text ignore;
-    const char* expected;
-};
-
-TEST(TextUtilsEncodeURI, TableOfCases) {
-    const EncodeCase cases[] = {
-        {u"", u"", ""},
-        {u"", u"-/:.?&=", ""},
-        {u"AZaz09", u"", "AZaz09"},
-        {u"http://h/a-b.exe?x=1&y=2", u"-/:.?&=", "http://h/a-b.exe?x=1&y=2"},
-        // Without the ignore list the punctuation is encoded.
-        {u"http://h", u"", "http%3A%2F%2Fh"},
-        {u"a b", u"", "a%20b"},
-        {u"a b", u" ", "a b"},
-        {u"_~", u"-/:.?&=", "%5F%7E"},
-        // An already encoded URL is encoded once more.
-        {u"a%20b", u"-/:.?&=", "a%2520b"},
-        {Text(1, u'\0'), u"", "%00"},
-        {u"\x7F", u"", "%7F"},
-        {u"\u4E2D", u"", "%E4%B8%AD"},
-        {u"/升级/中文.exe", u"-/:.?&=", "/%E5%8D%87%E7%BA%A7/%E4%B8%AD%E6%96%87.exe"},
-        {u"\u00E9", u"", "%C3%A9"},
-        {u"\u0080\u07FF\u0800\uFFFF", u"", "%C2%80%DF%BF%E0%A0%80%EF%BF%BF"},
-        // A surrogate pair is encoded unit by unit, not as one four-byte character.
-        {u"\U0001F600", u"", "%ED%A0%BD%ED%B8%80"},
-        // Fullwidth letters and digits are not ASCII and get encoded.
-        {u"\uFF21\uFF10", u"", "%EF%BC%A1%EF%BC%90"},
-        // The ignore list is matched per character and may hold non-ASCII ones.
-        {u"中a", u"中", "中a"},
+// Each row: StrLeft, StrLeftBack, StrRight and StrRightBack of the text.
+TEST(TextUtils, CuttersAtFirstAndLastSeparator) {
+    const struct { const char16_t *main, *sep, *expected; } rows[] = {
+        {u"a?b?c", u"?", u"a|a?b|b?c|c"}, {u"?a?", u"?", u"|?a|a?|"}, {u"a--b--c", u"--", u"a|a--b|b--c|c"},
+        {u"abc", u"", u"|abc|abc|"}, {u"升级\\更新", u"\\", u"升级|升级|更新|更新"}, {u"ab", u"abc", u"|||"},
+        {u"File.EXE", u"exe", u"|||"},
     };
-    for (const EncodeCase& c : cases) {
-        EXPECT_EQ(c.expected, ToUtf8(EncodeURI(c.input, c.ignore)))
-            << "EncodeURI(\"" << ToUtf8(c.input) << "\", \"" << ToUtf8(c.ignore) << "\")";
+    for (const auto& r : rows) {
+        EXPECT_EQ(StrLeft(r.main, r.sep) + u"|" + StrLeftBack(r.main, r.sep) + u"|" + StrRight(r.main, r.sep) + u"|" +
+                      StrRightBack(r.main, r.sep), r.expected) << ToUtf8(r.main) << " / " << ToUtf8(r.sep);
     }
 }
 
-TEST(TextUtilsEncodeURI, IgnoreListDefaultsToEmpty) {
-    EXPECT_EQ("a%2Fb", ToUtf8(EncodeURI(u"a/b")));
+// Positions are 16-bit: a separator at code unit 32767 still fits, at 32768
+// it overflows, and one that is absent or not the one looked for never does.
+TEST(TextUtils, SeparatorPastCodeUnit32767Overflows) {
+    const Text fits = Text(32766, u'a') + u"?z", past = Text(32767, u'a') + u"?z";
+    EXPECT_EQ(StrLeft(fits, u"?").size() + StrLeftBack(fits, u"?").size(), 2 * 32766u);
+    EXPECT_EQ(StrRight(fits, u"?") + StrRightBack(fits, u"?") + StrRightBack(past, u"/"), u"zz");
+    EXPECT_EQ(StrRight(u"x?" + past, u"?"), past);
+    for (auto cut : {StrLeft, StrLeftBack, StrRight, StrRightBack}) EXPECT_THROW(cut(past, u"?"), QxError);
 }
 
-TEST(TextUtilsEncodeURI, EveryAsciiCharacterOutsideLettersAndDigitsIsEncoded) {
-    for (char16_t c = 0; c < 128; ++c) {
-        const bool plain = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-        const std::string got = ToUtf8(EncodeURI(Text(1, c)));
-        if (plain) {
-            EXPECT_EQ(std::string(1, static_cast<char>(c)), got) << "code " << static_cast<int>(c);
-        } else {
-            char expected[4];
-            std::snprintf(expected, sizeof expected, "%%%02X", static_cast<unsigned>(c));
-            EXPECT_EQ(expected, got) << "code " << static_cast<int>(c);
-        }
-    }
-}
-
-struct U2UTFCase {
-    int32_t in;
-    uint32_t expectedBits;  // the packed bytes, compared as a bit pattern
-};
-
-TEST(TextUtilsU2UTF, EveryRowBoundary) {
-    const U2UTFCase cases[] = {
-        {-1, 63},
-        {-2147483647 - 1, 63},
-        {0, 0},
-        {0x41, 0x41},
-        {127, 0x7F},
-        {128, 0xC280},
-        {0xE9, 0xC3A9},
-        {2047, 0xDFBF},
-        {2048, 0xE0A080},
-        {0x4E2D, 0xE4B8AD},
-        {0xD83D, 0xEDA0BD},
-        {0xDE00, 0xEDB880},
-        {65535, 0xEFBFBF},
-        {65536, 0xF0908080},
-        {0x1F600, 0xF09F9880},
-        {0x10FFFF, 0xF48FBFBF},
-        {2097151, 0xF7BFBFBF},
-        {2097152, 63},
-        {2147483647, 63},
+TEST(TextUtils, EncodingOfUrls) {
+    const struct { Text in, ignore; const char16_t* expected; } rows[] = {
+        {u"AZaz09@[`{/:", u"", u"AZaz09%40%5B%60%7B%2F%3A"}, {u"中a中", u"中", u"中a中"},
+        {u"/a-b.exe?x=1&y=2 %_", u"-/:.?&=", u"/a-b.exe?x=1&y=2%20%25%5F"}, {Text(1, u'\0') + u"\x7F", u"", u"%00%7F"},
+        {u"\u0080\u07FF\u0800\uFFFF\U0001F600", u"", u"%C2%80%DF%BF%E0%A0%80%EF%BF%BF%ED%A0%BD%ED%B8%80"},
     };
-    for (const U2UTFCase& c : cases) {
-        EXPECT_EQ(c.expectedBits, static_cast<uint32_t>(U2UTF(c.in))) << "U2UTF(" << c.in << ")";
-    }
-}
-
-TEST(TextUtilsU2UTF, FourByteValuesAreNegativeWhenReadSigned) {
-    EXPECT_LT(U2UTF(0x1F600), 0);
-    EXPECT_EQ(-257976192, U2UTF(0x1F600));  // 0xF09F9880
-}
-
-struct Hex2Case {
-    int32_t in;
-    const char* expected;
-};
-
-TEST(TextUtilsHex2, TableOfCases) {
-    const Hex2Case cases[] = {
-        {0, "%00"},
-        {0x20, "%20"},
-        {0x7, "%07"},
-        {0xAB, "%AB"},
-        {0xE4B8AD, "%E4%B8%AD"},
-        {0xC3A9, "%C3%A9"},
-        // An odd digit count gets a leading 0.
-        {0xABC, "%0A%BC"},
-        {0x12345, "%01%23%45"},
-        {0x7FFFFFFF, "%7F%FF%FF%FF"},
-        // Negative values are their eight-digit two's complement.
-        {-1, "%FF%FF%FF%FF"},
-        {-257976192, "%F0%9F%98%80"},
-        {-2147483647 - 1, "%80%00%00%00"},
+    for (const auto& r : rows) EXPECT_EQ(EncodeURI(r.in, r.ignore), r.expected) << ToUtf8(r.in);
+    const struct { int32_t in; uint32_t packed; const char16_t* hex; } utf[] = {
+        {-1, 63, u"%3F"}, {0, 0, u"%00"}, {127, 0x7F, u"%7F"}, {128, 0xC280, u"%C2%80"}, {2047, 0xDFBF, u"%DF%BF"},
+        {2048, 0xE0A080, u"%E0%A0%80"}, {0xABCD, 0xEAAF8D, u"%EA%AF%8D"}, {65535, 0xEFBFBF, u"%EF%BF%BF"},
+        {65536, 0xF0908080, u"%F0%90%80%80"}, {0x1ABCDE, 0xF6ABB39E, u"%F6%AB%B3%9E"},
+        {2097151, 0xF7BFBFBF, u"%F7%BF%BF%BF"}, {2097152, 63, u"%3F"},
     };
-    for (const Hex2Case& c : cases) {
-        EXPECT_EQ(c.expected, ToUtf8(Hex2(c.in))) << "Hex2(" << c.in << ")";
+    for (const auto& r : utf) {
+        EXPECT_EQ(static_cast<uint32_t>(U2UTF(r.in)), r.packed) << r.in;
+        EXPECT_EQ(Hex2(static_cast<int32_t>(r.packed)), r.hex) << r.in;
     }
+    EXPECT_EQ(Hex2(0xABC) + Hex2(0x12345) + Hex2(-2147483647 - 1), u"%0A%BC%01%23%45%80%00%00%00");
+    const struct { const char16_t *reference, *path; } paths[] = {
+        {u"setup.exe?v=3", u"/qxupdate/setup.exe"}, {u"sub\\tool.exe", u"/qxupdate/sub/tool.exe"},
+        {u"/files/a.zip", u"/files/a.zip"}, {u"c:x", u"/qxupdate/c:x"}, {u"https://host/a.exe", u""},
+        {u"/abcde:x", u""}, {u"/abcdef:x", u"/abcdef:x"},
+    };
+    for (const auto& r : paths) EXPECT_EQ(ServerPathOf(r.reference), r.path) << ToUtf8(r.reference);
 }
 
-TEST(TextUtilsHex2, NeverLowercaseAndAlwaysWholeBytes) {
-    for (int32_t v : {0xa, 0xbc, 0xdef, 0xfafafa, 0x0fedcba9}) {
-        const std::string got = ToUtf8(Hex2(v));
-        EXPECT_EQ(0u, got.size() % 3) << "Hex2(" << v << ") = " << got;
-        for (size_t i = 0; i < got.size(); ++i) {
-            if (i % 3 == 0) {
-                EXPECT_EQ('%', got[i]) << "Hex2(" << v << ") = " << got;
-            } else {
-                EXPECT_TRUE((got[i] >= '0' && got[i] <= '9') || (got[i] >= 'A' && got[i] <= 'F'))
-                    << "Hex2(" << v << ") = " << got << " has '" << got[i] << "'";
-            }
-        }
-    }
+// At the UTF-8 edge what is not text becomes U+FFFD, one per bad run, and a
+// pair of surrogates is one character.
+TEST(TextUtils, SmallHelpersAndTheUtf8Edge) {
+    EXPECT_EQ(Trim(u" \t a b\t ") + Trim(u"\r\n \t") + Trim(u" \t") + Trim(u""), u"a b\r\n");
+    EXPECT_EQ(LowerAscii(u"@AZ[`az{Ä") + Quoted(Decimal(-9007199254740993LL)), u"@az[`az{Ä\"-9007199254740993\"");
+    const struct { std::string utf8; Text text; } in[] = {
+        {"a\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", u"a\x7F\u0080\u07FF\u0800\uFFFF"},
+        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xED\x9F\xBF\xEE\x80\x80", u"\U00010000\U0010FFFF\uD7FF\uE000"},
+        {"\xC0\xAF|\xE0\x9F\xBF|\xF0\x8F\xBF\xBF|\xF4\x90\x80\x80|\x80\x80|\xF8", u"\uFFFD|\uFFFD|\uFFFD|\uFFFD|\uFFFD\uFFFD|\uFFFD"},
+        {"\xED\xA0\x80|\xED\xBF\xBF|\xE4\xB8z\xE4\xB8", u"\uFFFD|\uFFFD|\uFFFDz\uFFFD"},
+    };
+    for (const auto& r : in) EXPECT_EQ(FromUtf8(r.utf8), r.text) << r.utf8;
+    EXPECT_EQ(ToUtf8({0x800, 0xD7FF, 0xD800, 0xDC00, 0xE000, 0xDBFF, 0xDFFF, u'a', 0xDBFF, u'b', 0xDC00, 0xD800}),
+              "\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xEE\x80\x80\xF4\x8F\xBF\xBF" "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(FormatDateTime({987, 6, 5, 4, 3, 2}), u"0987-06-05 04:03:02");
+    EXPECT_STREQ(QxError(53, u"缺").what(), "error 53: 缺");
 }
 
-}  // namespace
 }  // namespace qx
