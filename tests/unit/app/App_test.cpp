@@ -67,15 +67,6 @@ TEST(Naming, RandomTagsAndNames) {
     EXPECT_EQ(GetVersion(), u"1.1.1");
 }
 
-TEST(Text, Utf8BothWaysWithRepair) {
-    const Text text = u"a\u00e9\u4e2d\U0001F600";
-    const std::string utf8 = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80";
-    EXPECT_EQ(ToUtf8(text), utf8);
-    EXPECT_EQ(FromUtf8(utf8), text);
-    EXPECT_EQ(FromUtf8("\xFF\xC0\x80\xED\xA0\x80\xF4\x90\x80\x80\xE4\xB8" "a"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDa");
-    EXPECT_EQ(ToUtf8(u"\xDC00\xD800"), "\xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
 TEST(StartUp, LoadsOnceAndChecksTheCommandLine) {
     Machine m;
     m.s.process.previousInstance = true;
