@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """An HTTP server that misbehaves on purpose, for the download tests.
 
 Paths have the form /<mode>/<size>/<name>. The file offered is <size> bytes
@@ -20,13 +19,11 @@ GMT. The mode says how the server gets it wrong:
   kaconns    the number of connections that have served keepalive paths
              whose name begins with <name>, as the body (<size> unused)
 
-Standard library only. Prints nothing; writes its port to --port-file.
+Standard library only; tests/servers/servers.py runs it.
 """
-import argparse
 import http.server
 import re
 import socketserver
-import sys
 import threading
 import time
 
@@ -156,23 +153,3 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file", required=True)
-    args = parser.parse_args()
-    server = Server(("127.0.0.1", args.port), Handler)
-    with open(args.port_file + ".tmp", "w") as f:
-        f.write(str(server.server_address[1]))
-    import os
-    os.replace(args.port_file + ".tmp", args.port_file)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
-
-
-if __name__ == "__main__":
-    sys.exit(main())
