@@ -1,17 +1,8 @@
-"""Hand-overs between real copies of the updater under Wine.
-
-The installed copy A hands over to a temporary copy T, which closes A by its
-window caption, rewrites or replaces A's program file and restarts it as N,
-which closes T and deletes T's file. Every copy here is a real process, every
-window is found by its caption, and every close is a close request one copy
-sends another. Drivers follow A and T from before the hand-over starts, so
-their last progress lines and the tags in their captions are seen even
-though they live for about a second.
-
-Besides the variables of the harness and the session helpers this reads
-QX_EXE_NEXT (the same updater built as the next version) and QX_VERSION_NEXT
-(its version).
-"""
+"""Hand-overs between real copies of the updater under Wine. The installed copy A hands over to a
+temporary copy T, which closes A by its window caption, rewrites or replaces A's program file and
+restarts it as N, which closes T and deletes T's file. Drivers follow A and T from before the hand-over
+starts, so their last progress lines and the tags in their captions are seen though they live for about
+a second. QX_EXE_NEXT is the same updater built as the next version, QX_VERSION_NEXT its version."""
 
 import json
 import os
@@ -22,11 +13,10 @@ import time
 import unittest
 
 import harness
-from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, EXE, IDCANCEL, IDOK, READING,
-                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, App, LineReader, Nginx,
-                     SessionTestCase, forget_settings, hexu, items_of, prefix_processes,
-                     read_bytes, reg, run_limited, script_bytes, start_enabled, stored_stamp,
-                     write_address)
+from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, EXE, IDCANCEL, IDOK, READING, SETTINGS_ROOT,
+                     TITLE, VERSION, WINE_RUN, Driver, LineReader, Nginx, SessionTestCase, forget_settings,
+                     hexu, items_of, prefix_processes, read_bytes, reg, run_limited, script_bytes,
+                     start_enabled, stored_stamp, write_address)
 
 EXE_NEXT = os.environ.get("QX_EXE_NEXT") or os.path.join(BUILD_DIR, "qxupdate-1.1.2", "QXUpdate.exe")
 VERSION_NEXT = os.environ.get("QX_VERSION_NEXT") or "1.1.2"
@@ -61,7 +51,6 @@ TEMP_LINES = [EXITING_OLD, COPYING, STARTING_NEW]
 RESTARTED_LINES = [EXITING_TEMP, REPLACED, PRESS_START]
 
 HANDOVER_TIMEOUT_S = 40
-WINDOW_TIMEOUT_S = 30
 
 
 def downloading(name):
@@ -76,12 +65,7 @@ def trailer_of(address):
     return address.encode("ascii").ljust(TRAILER_SIZE, b"\0")
 
 
-def windows_install_path(*parts):
-    return "\\".join([INSTALL_ROOT_WIN, *parts])
-
-
-def linux_of(windows_path):
-    return harness.linux_path(windows_path)
+linux_of = harness.linux_path
 
 
 def update_values():
@@ -98,18 +82,15 @@ def update_values():
 
 
 class Follower:
-    """A driver that follows one window until it is gone (qxdriver follow):
-    its captions, each change of its progress list with the time it was
-    seen, and its last readable list."""
+    """A driver following one window until it is gone: its captions, each change of its progress list
+    with the time it was seen, and its last readable list."""
 
     def __init__(self, test, timeout_s, **selector):
         self.test = test
-        argv = ["follow", "--timeout-ms", str(int(timeout_s * 1000)),
-                *test.driver._selector(**selector)]
+        argv = ["follow", "--timeout-ms", str(int(timeout_s * 1000)), *Driver.selector(**selector)]
         self.what = " ".join(f"{k}={v}" for k, v in selector.items())
         self.proc = subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        harness._tracked_pids.add(self.proc.pid)
         test.watchers.append(self.proc)
         self.reader = LineReader(self.proc.stdout)
         self.events = []
@@ -175,7 +156,7 @@ class HandOverTestCase(SessionTestCase):
         super().setUp()
         self._clear_shared_state()
         self.addCleanup(self._clear_shared_state)
-        self.install_win = windows_install_path(self._testMethodName)
+        self.install_win = INSTALL_ROOT_WIN + "\\" + self._testMethodName
         self.install_dir = linux_of(self.install_win)
         shutil.rmtree(self.install_dir, ignore_errors=True)
         # Left in place afterwards for a look at what a failed test left.
@@ -215,13 +196,7 @@ class HandOverTestCase(SessionTestCase):
     def start_installed(self):
         """Starts the installed copy in its folder and waits for its window
         with the start button enabled."""
-        app = App(self.installed, self.install_dir, log_dir=self.work_dir, name="A")
-        self.apps.append(app)
-        self.updater = app.start()
-        if self.look(timeout_ms=WINDOW_TIMEOUT_S * 1000) is None:
-            self.fail_with_state(f"expected a window captioned {self.caption!r} within "
-                                 f"{WINDOW_TIMEOUT_S} s; the driver said {self.driver.last!r}")
-        return self.wait_for(start_enabled, 10, "the start button enabled")
+        return self.start_app(self.installed, self.install_dir, "A")
 
     def second_server(self):
         other = Nginx().start()
@@ -310,8 +285,7 @@ class HandOverTestCase(SessionTestCase):
                            sorted(os.listdir(self.install_dir)))
             time.sleep(0.1)
         self.check("hand-over settings left", {}, update_values())
-        count, windows = self.driver.count(exe=TEMP_NAME)
-        self.check("windows of a temporary copy still open", 0, count)
+        self.check("windows of a temporary copy still open", [], self.driver.windows(exe=TEMP_NAME))
 
 
 class AddressHandOverTest(HandOverTestCase):
@@ -322,7 +296,7 @@ class AddressHandOverTest(HandOverTestCase):
         a_state = self.start_installed()
         follow_a, follow_t = self.follow_handover(a_state)
 
-        r = self.driver.syscommand(MENU_SET_ADDRESS, caption=CAPTION, exe=INSTALLED_NAME)
+        r = self.driver.run("syscommand", str(MENU_SET_ADDRESS), caption=CAPTION, exe=INSTALLED_NAME)
         if not r.ok:
             self.fail_with_state(f"could not pick the menu item: {r!r}")
         dialog = self.driver.msgbox(title=TITLE, exe=INSTALLED_NAME, timeout_ms=10000)
@@ -335,7 +309,7 @@ class AddressHandOverTest(HandOverTestCase):
         if not typed.ok:
             self.fail_with_state(f"could not type the new address: {typed!r}")
         self.check("the address the dialog offered", old_server.address, typed.first["before"])
-        if not self.driver.answer(button_id=IDOK, hwnd=dialog["hwnd"]).ok:
+        if not self.driver.run("answer", f"id:{IDOK}", hwnd=dialog["hwnd"]).ok:
             self.fail_with_state(f"could not confirm the dialog: {self.driver.last!r}")
 
         self.wait_handover(follow_a, follow_t)

@@ -1,8 +1,7 @@
-"""Whole update sessions of the real program against nginx: one session
-with every local action (files, the prefix's hosts file, registration
-through regsvr32, the registry, started programs, key presses into a window
-of the test suite), the message boxes, the download commands with the
-server's access log, and closing the window while a file downloads."""
+"""Whole update sessions of the real program against nginx: one session with every local action (files,
+the prefix's hosts file, registration through regsvr32, the registry, started programs, key presses into
+a window of the test suite), the message boxes, and closing the window while a file downloads, after
+which the next session resumes."""
 
 import itertools
 import os
@@ -11,10 +10,9 @@ import shutil
 import time
 import unittest
 
-from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDABORT, IDCANCEL, IDIGNORE, IDNO,
-                     IDOK, IDRETRY, IDYES, KEYWIN, MARKER, PREFIX, READING, REGDLL, TITLE,
-                     UP_TO_DATE, SessionTestCase, read_bytes, reg, reg_value, start_enabled,
-                     stored_stamp)
+from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDABORT, IDCANCEL, IDIGNORE, IDNO, IDOK,
+                     IDRETRY, IDYES, HELPER, PREFIX, READING, REGDLL, TITLE,
+                     SessionTestCase, controls, labels, read_bytes, reg, reg_value, start_enabled, stored_stamp)
 
 
 HOSTS = os.path.join(PREFIX, "drive_c", "windows", "system32", "drivers", "etc", "hosts")
@@ -23,44 +21,25 @@ HELPER_TIMEOUT_S = 20
 
 
 class Failure:
-    """An expected ErrLog line: the operation's text, then "错误", the
-    number, "：" and a description that the test does not fix."""
+    """An expected ErrLog line: the operation's text, then "错误", the number, "：" and a description
+    that the test does not fix."""
 
     def __init__(self, prefix):
         self.prefix = prefix
 
     def matches(self, line):
-        rest = line[len(self.prefix):] if line.startswith(self.prefix) else None
-        return rest is not None and rest.startswith("错误") and "：" in rest and not rest.endswith("：")
+        rest = line[len(self.prefix):] if line.startswith(self.prefix) else ""
+        return rest.startswith("错误") and "：" in rest and not rest.endswith("：")
 
     def __repr__(self):
         return repr(self.prefix + "错误<n>：<description>")
 
 
-def keep_hosts_file(test):
-    """Puts the prefix's hosts file back as it was when the test ends."""
-    original = read_bytes(HOSTS) if os.path.exists(HOSTS) else None
-
-    def restore():
-        if original is None:
-            if os.path.exists(HOSTS):
-                os.remove(HOSTS)
-            return
-        with open(HOSTS, "wb") as f:
-            f.write(original)
-    test.addCleanup(restore)
-
-
 def read_marker(path):
-    fields = {}
-    for line in read_bytes(path).decode("utf-8").split("\r\n"):
-        if "=" in line:
-            key, _, value = line.partition("=")
-            fields[key] = value
-    return fields
+    return dict(line.split("=", 1) for line in read_bytes(path).decode("utf-8").split("\r\n") if "=" in line)
 
 
-class ActionsTestCase(SessionTestCase):
+class EveryActionSessionTest(SessionTestCase):
 
     def check_lines_with_failures(self, what, expected, got):
         """Like check_lines; a Failure in `expected` stands for any ErrLog
@@ -75,11 +54,9 @@ class ActionsTestCase(SessionTestCase):
             shutil.copy2(p, w)
         return w
 
-
-class EveryActionSessionTest(ActionsTestCase):
-
     def test_one_session_with_every_local_action(self):
-        keep_hosts_file(self)
+        original = read_bytes(HOSTS)
+        self.addCleanup(lambda: open(HOSTS, "wb").write(original))
         reg("delete", REG_KEY, "/f")
         self.addCleanup(reg, "delete", REG_KEY, "/f")
         with open(HOSTS, "wb") as f:
@@ -89,11 +66,13 @@ class EveryActionSessionTest(ActionsTestCase):
                     b"10.1.1.1 qx-e2e-b.test\r\n"
                     b"10.1.1.2 other-qx-e2e-b.test qx-e2e-b.test.example\r\n")
 
-        w = self.work_folder_with(MARKER, REGDLL, KEYWIN)
+        w = self.work_folder_with(HELPER, REGDLL)
         ww = self.win(w)
-        marker, regdll, keywin = (os.path.basename(p) for p in (MARKER, REGDLL, KEYWIN))
+        marker = keywin = os.path.basename(HELPER)
+        regdll = os.path.basename(REGDLL)
         source = b"the new file\r\n" * 3
         self.nginx.put("src.txt", source)
+        self.nginx.put("new.txt", b"created from the server\r\n")
         for name, data in (("kept.txt", b"kept as it was\r\n"), (".hidden.txt", b"hidden, kept\r\n"),
                            ("over.txt", b"to be replaced\r\n"), ("ro.txt", b"read-only\r\n")):
             with open(os.path.join(w, name), "wb") as f:
@@ -107,6 +86,8 @@ class EveryActionSessionTest(ActionsTestCase):
             "workpath," + ww,
             "down,src.txt",
             "copy,src.txt",
+            "create,new.txt",
+            "create,kept.txt",
             "copy,src.txt,kept.txt,0",
             "copy,src.txt,.hidden.txt,False",
             "copy,src.txt,over.txt",
@@ -137,6 +118,8 @@ class EveryActionSessionTest(ActionsTestCase):
             '正在设置工作目录"' + ww + '\\"……',
             '正在下载文件"src.txt"……',
             '正在复制文件"src.txt"……',
+            '正在创建文件"new.txt"……',
+            '正在创建文件"kept.txt"……',
             '正在复制文件"src.txt"……',
             '正在复制文件"src.txt"……',
             '正在复制文件"src.txt"……',
@@ -168,6 +151,7 @@ class EveryActionSessionTest(ActionsTestCase):
         expected_files = {
             "Temp/src.txt": source,
             "src.txt": source,
+            "new.txt": b"created from the server\r\n",
             "kept.txt": b"kept as it was\r\n",
             ".hidden.txt": b"hidden, kept\r\n",
             "over.txt": source,
@@ -263,18 +247,14 @@ class MessageBoxTest(SessionTestCase):
                 state = self.look()
                 self.check_lines("while the first box is open",
                                [READING, ANALYSING, "before the boxes"], self.new_lines(state))
-                labels = [s["text"] for s in state["statics"] if s["visible"] and s["text"]]
-                self.check("notice label while the first box is open", [notice], labels)
+                self.check("notice label while the first box is open", [notice], labels(state))
                 self.check("start button while a box is open", False, start_enabled(state))
             self.answer_box(answer, box)
         self.check_lines("after the last box", ["after the boxes", DONE], self.wait_session_end())
-        state = self.look()
-        labels = [s["text"] for s in state["statics"] if s["visible"] and s["text"]]
-        self.check("notice label after the session", [notice], labels)
+        self.check("notice label after the session", [notice], labels(self.look()))
 
 
 class ClosingTest(SessionTestCase):
-
 
     def test_closing_during_a_download_keeps_the_target_and_the_next_session_resumes(self):
         app = self.start_updater("QXsResume")
@@ -297,12 +277,12 @@ class ClosingTest(SessionTestCase):
         state = self.look(timeout_ms=2000)
         if state is None:
             self.fail_with_state("the window did not answer during the download")
-        bars = [c for c in state["controls"] if c["class"].lower() == "msctls_progress32" and c["visible"]]
+        bars = [c for c in controls(state, "msctls_progress32") if c["visible"]]
         self.check("visible progress bars during the download", 1, len(bars))
         self.check_lines("during the download", [READING, ANALYSING, updating], self.new_lines(state))
 
         closed_at = time.monotonic()
-        r = self.driver.close(caption=CAPTION, exe=self.exe_name)
+        r = self.driver.run("close", caption=CAPTION, exe=self.exe_name)
         self.check(f"close request ({r!r})", True, r.ok)
         self.check("exit code after closing during a download", 0,
                    self.expect_exit(app, EXIT_TIMEOUT_S, "after a close request during a download"))
@@ -323,73 +303,6 @@ class ClosingTest(SessionTestCase):
         self.check("files left beside the target", ["big.bin"], sorted(os.listdir(os.path.dirname(target))))
         self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576),
                    gets() - gets_before)
-
-
-class DownloadTest(SessionTestCase):
-
-    def test_down_create_and_update_targets_and_the_requests_they_cost(self):
-        self.start_updater("QXsDownload")
-        w = self.folder("w")
-        server_time = 1500000000  # 2017-07-14 02:40:00 UTC
-        files = {name: f"{name} from the server\r\n".encode() * (n + 1)
-                 for n, name in enumerate(["a.txt", "b.txt", "c.txt", "d.txt"])}
-        for name, data in files.items():
-            self.nginx.put(name, data, mtime=server_time)
-        with open(os.path.join(w, "c.txt"), "wb") as f:
-            f.write(b"the local c.txt\r\n")
-        self.publish([
-            "2030-01-01",
-            "workpath," + self.win(w),
-            "down,a.txt",
-            "down,a.txt,rel\\a.txt",
-            "update,b.txt",
-            "update,b.txt?v=3,sub\\b3.txt",
-            "create,c.txt",
-            "create,d.txt",
-        ])
-        expected_lines = [
-            READING, ANALYSING,
-            '正在设置工作目录"' + self.win(w) + '\\"……',
-            '正在下载文件"a.txt"……',
-            '正在下载文件"a.txt"……',
-            '正在更新文件"b.txt"……',
-            '正在更新文件"b.txt?v=3"……',
-            '正在创建文件"c.txt"……',
-            '正在创建文件"d.txt"……',
-            DONE,
-        ]
-        fetch = lambda name: [("HEAD", "/qxupdate/" + name, 200), ("GET", "/qxupdate/" + name, 206)]
-        self.check_lines("of the first run", expected_lines, self.run_session())
-        self.check("requests of the first run",
-                   fetch("update.inf") + fetch("a.txt") * 2 + fetch("b.txt") * 2 + fetch("d.txt"),
-                   self.nginx.requests())
-        targets = {
-            "down without a target": (os.path.join(w, "Temp", "a.txt"), files["a.txt"]),
-            "down to a relative target": (os.path.join(self.work_dir, "rel", "a.txt"), files["a.txt"]),
-            "update without a target": (os.path.join(w, "b.txt"), files["b.txt"]),
-            "update with a query and a relative target": (os.path.join(w, "sub", "b3.txt"), files["b.txt"]),
-            "create of an existing file": (os.path.join(w, "c.txt"), b"the local c.txt\r\n"),
-            "create of a new file": (os.path.join(w, "d.txt"), files["d.txt"]),
-        }
-        for what, (path, data) in targets.items():
-            got = read_bytes(path) if os.path.exists(path) else None
-            self.check(f"content after {what} ({path})", data, got)
-        for what in ("down without a target", "update without a target", "create of a new file"):
-            path = targets[what][0]
-            self.check(f"file time after {what}", server_time, int(os.path.getmtime(path)))
-
-        # Again: the question (same stamp), then down fetches anew, update
-        # asks only for the head of its unchanged file, create asks nothing.
-        mark = len(self.nginx.requests())
-        self.click_start()
-        self.expect_box()
-        self.answer_box(IDOK)
-        self.check_lines("of the second run", expected_lines[:2] + [UP_TO_DATE] + expected_lines[2:],
-                         self.wait_session_end())
-        head = lambda name: [("HEAD", "/qxupdate/" + name, 200)]
-        self.check("requests of the second run",
-                   fetch("update.inf") + fetch("a.txt") * 2 + head("b.txt") * 2,
-                   self.requests_since(mark))
 
 
 if __name__ == "__main__":
