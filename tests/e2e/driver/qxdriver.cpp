@@ -187,13 +187,13 @@ std::string StateJson(HWND top) {
          ",\"controls\":[" + controls + "],\"lists\":[" + lists + "]}";
 }
 
-// Wine's message boxes create every standard button and hide the unused ones; the text is the static
-// control 0xFFFF.
+// Wine's message boxes create every standard button and hide the unused ones; their text is the static
+// control 0xFFFF, an input box's the first static with a text.
 std::string BoxJson(HWND box) {
   std::wstring text;
   std::string buttons;
   for (HWND c : Children(box)) {
-    if (Is(c, L"Static") && GetDlgCtrlID(c) == 0xFFFF) text = Text(c);
+    if (Is(c, L"Static") && (GetDlgCtrlID(c) == 0xFFFF || text.empty())) text = Text(c);
     if (Is(c, L"Button") && IsWindowVisible(c)) buttons += (buttons.empty() ? "" : ",") + ControlJson(c);
   }
   return "{\"hwnd\":" + Hwnd(box) + ",\"title\":" + Str(Text(box)) + ",\"text\":" + Str(text) +
