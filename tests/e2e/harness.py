@@ -442,10 +442,14 @@ class SessionTestCase(unittest.TestCase):
             self.fail_with_state(f"could not click {START!r}: {r!r}")
 
     def wait_session_end(self, timeout_s=SESSION_TIMEOUT_S):
-        """The lines the session added, once one was added and the start button is enabled again."""
-        state = self.wait_for(lambda s: len(items_of(s) or []) > self.seen and start_enabled(s), timeout_s,
-                              "the end of the session")
-        return self.new_lines(state)
+        """The lines the session added, once one was added, the start button is enabled again and two
+        looks in a row show the same lines (a key press may let the button through for a moment)."""
+        looks = [None]
+
+        def ended(state):
+            looks.append(items_of(state))
+            return len(looks[-1] or []) > self.seen and start_enabled(state) and looks[-1] == looks[-2]
+        return self.new_lines(self.wait_for(ended, timeout_s, "the end of the session"))
 
     def run_session(self, timeout_s=SESSION_TIMEOUT_S):
         self.click_start()

@@ -30,31 +30,10 @@ UPDATE_KEY = SETTINGS_ROOT + r"\QXUpdate\Update"
 DOWNLOADED_WIN = r"C:\qxwork\temp" + "\\" + TEMP_NAME
 INSTALL_ROOT_WIN = r"C:\qxho"
 
-SETTING_ADDRESS = "正在设置升级服务器地址……"
-EXITING_OLD = "正在退出旧版本升级程序……"
-EXITING_TEMP = "正在退出临时程序……"
-COPYING = "正在复制新的更新程序……"
 STARTING_NEW = "正在启动新的更新程序……"
-REPLACED = "更换旧版本的升级程序成功。"
-PRESS_START = "请按“开始升级”按钮重新进行升级。"
-CHECKING_VERSION = "正在检查版本号……"
-PROMPT = "请输入在线升级服务器的IP地址："
-OK_TEXT = "确定"
-CANCEL_TEXT = "取消"
-
-MENU_SET_ADDRESS = 100
-EDIT_ID = 101
-TRAILER_SIZE = 32
-FILE_RETRY_S = 3.0
-
-TEMP_LINES = [EXITING_OLD, COPYING, STARTING_NEW]
-RESTARTED_LINES = [EXITING_TEMP, REPLACED, PRESS_START]
-
-HANDOVER_TIMEOUT_S = 40
-
-
-def downloading(name):
-    return "正在下载文件\"" + name + "\"……"
+TEMP_LINES = ["正在退出旧版本升级程序……", "正在复制新的更新程序……", STARTING_NEW]
+RESTARTED_LINES = ["正在退出临时程序……", "更换旧版本的升级程序成功。", "请按“开始升级”按钮重新进行升级。"]
+MENU_SET_ADDRESS, EDIT_ID, TRAILER_SIZE, FILE_RETRY_S, HANDOVER_TIMEOUT_S = 100, 101, 32, 3.0, 40
 
 
 def is_tag(text):
@@ -71,14 +50,8 @@ linux_of = harness.linux_path
 def update_values():
     """The values left in the hand-over section, as {name: data}."""
     rc, out = reg("query", UPDATE_KEY)
-    values = {}
-    if rc != 0:
-        return values
-    for line in out.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            values[parts[0]] = parts[2].strip() if len(parts) == 3 else ""
-    return values
+    rows = [line.split(None, 2) for line in out.splitlines()] if rc == 0 else []
+    return {r[0]: r[2].strip() if len(r) == 3 else "" for r in rows if len(r) >= 2 and r[1].startswith("REG_")}
 
 
 class Follower:
@@ -93,45 +66,26 @@ class Follower:
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         test.watchers.append(self.proc)
         self.reader = LineReader(self.proc.stdout)
-        self.events = []
-        self.gone = None
+        self.events, self.gone, self.captions, self.last_lines = [], None, None, None
         line = self.reader.readline(harness.DRIVER_OVERHEAD_S)
         if line is None or json.loads(line).get("event") != "ready":
             test.fail_with_state(f"the driver following {self.what} did not get ready; "
                                  f"it printed {self.reader.lines!r}")
 
-    def _take(self, timeout_s):
+    def take(self, timeout_s):
         line = self.reader.readline(timeout_s)
-        if line is None:
-            return None
-        event = json.loads(line)
+        event = json.loads(line) if line else {}
         self.events.append(event)
         if event.get("event") == "gone":
-            self.gone = event
+            self.gone, self.captions = event, event["captions"]
+            self.last_lines = event["lists"][0]["items"] if event["lists"] else None
         if "error" in event:
-            self.test.fail_with_state(f"the driver following {self.what}: {event['error']}\n"
-                                      f"what it saw: {self.history()}")
-        return event
+            self.test.fail_with_state(f"the driver following {self.what}: {event['error']}; it saw:{self.history()}")
 
     def history(self):
-        out = []
-        for e in self.events:
-            if e.get("event") == "caption":
-                out.append(f"{e['t_ms']} ms: caption {e['caption']!r}")
-            elif e.get("event") == "lists":
-                out.append(f"{e['t_ms']} ms: lines {e['lists'][0]['items'] if e['lists'] else []}")
-            elif e.get("event") in ("seen", "gone"):
-                out.append(f"{e['t_ms']} ms: {e['event']}")
-        return "\n    ".join([""] + out) if out else " nothing"
-
-    @property
-    def captions(self):
-        return self.gone["captions"] if self.gone else None
-
-    @property
-    def last_lines(self):
-        lists = self.gone.get("lists") if self.gone else None
-        return lists[0]["items"] if lists else None
+        return "".join(f"\n    {e['t_ms']} ms: " + (f"caption {e['caption']!r}" if "caption" in e else
+                                                   f"lines {e['lists'][0]['items']}" if e.get("lists") else e["event"])
+                       for e in self.events if "t_ms" in e) or " nothing"
 
 
 class HandOverTestCase(SessionTestCase):
@@ -179,23 +133,12 @@ class HandOverTestCase(SessionTestCase):
 
     # ------------------------------------------------------------ setting up
 
-    def publish_new_version(self, name, address):
-        """The next version, carrying `address`, on this test's server."""
-        staged = os.path.join(self.work_dir, name)
-        shutil.copy2(EXE_NEXT, staged)
-        write_address(staged, address)
-        data = read_bytes(staged)
-        self.nginx.put(name, data)
-        return data
-
-    def install(self, address, source=EXE):
-        shutil.copy2(source, self.installed)
-        write_address(self.installed, address)
-        return read_bytes(self.installed)
+    def addressed_copy(self, source, path, address):
+        shutil.copy2(source, path)
+        write_address(path, address)
+        return read_bytes(path)
 
     def start_installed(self):
-        """Starts the installed copy in its folder and waits for its window
-        with the start button enabled."""
         return self.start_app(self.installed, self.install_dir, "A")
 
     def second_server(self):
@@ -217,14 +160,10 @@ class HandOverTestCase(SessionTestCase):
             if argv:
                 self.seen_processes[pid] = (argv[0].replace("/", "\\"), argv[1:])
 
-    def started_with(self, exe_name):
-        """The arguments of each copy seen running a program named exe_name."""
-        return [args for program, args in self.seen_processes.values()
-                if program.lower().endswith("\\" + exe_name.lower())]
-
-    def programs_named(self, exe_name):
-        return [program for program, args in self.seen_processes.values()
-                if program.lower().endswith("\\" + exe_name.lower())]
+    def started_with(self, exe_name, what=1):
+        """The arguments (what=1) or program paths (what=0) of each copy seen running exe_name."""
+        return [seen[what] for seen in self.seen_processes.values()
+                if seen[0].lower().endswith("\\" + exe_name.lower())]
 
     def follow_handover(self, a_state):
         """Followers of A (by its handle) and of T (by its file name)."""
@@ -241,7 +180,7 @@ class HandOverTestCase(SessionTestCase):
                     self.fail_with_state(f"{who} should have closed within {HANDOVER_TIMEOUT_S} s "
                                          f"of the hand-over's start; what the driver saw of it:"
                                          f"{f.history()}")
-                f._take(0.05)
+                f.take(0.05)
         self.note_processes()
 
     def check_chain(self, follow_a, follow_t, caption_t, a_lines, t_lines=TEMP_LINES):
@@ -292,7 +231,7 @@ class AddressHandOverTest(HandOverTestCase):
 
     def test_new_address_from_the_system_menu_rewrites_the_trailer_and_is_used(self):
         old_server, new_server = self.nginx, self.second_server()
-        original = self.install(old_server.address)
+        original = self.addressed_copy(EXE, self.installed, old_server.address)
         a_state = self.start_installed()
         follow_a, follow_t = self.follow_handover(a_state)
 
@@ -302,7 +241,7 @@ class AddressHandOverTest(HandOverTestCase):
         dialog = self.driver.msgbox(title=TITLE, exe=INSTALLED_NAME, timeout_ms=10000)
         if dialog is None:
             self.fail_with_state(f"expected the address dialog titled {TITLE!r}: {self.driver.last!r}")
-        self.check("the dialog's prompt and buttons", (PROMPT, [(IDOK, OK_TEXT), (IDCANCEL, CANCEL_TEXT)]),
+        self.check("the dialog's prompt and buttons", ("请输入在线升级服务器的IP地址：", [(IDOK, "确定"), (IDCANCEL, "取消")]),
                    (dialog["text"], sorted((b["id"], b["text"]) for b in dialog["buttons"])))
         typed = self.driver.run("settext", hexu(new_server.address), "--id", str(EDIT_ID),
                                 hwnd=dialog["hwnd"])
@@ -313,7 +252,7 @@ class AddressHandOverTest(HandOverTestCase):
             self.fail_with_state(f"could not confirm the dialog: {self.driver.last!r}")
 
         self.wait_handover(follow_a, follow_t)
-        self.check_chain(follow_a, follow_t, CAPTION, [SETTING_ADDRESS])
+        self.check_chain(follow_a, follow_t, CAPTION, ["正在设置升级服务器地址……"])
 
         now = read_bytes(self.installed)
         self.check("length of the installed file", len(original), len(now))
@@ -339,8 +278,9 @@ class VersionHandOverTest(HandOverTestCase):
 
     def test_newer_version_takes_the_installed_files_place_and_restarts(self):
         new_server = self.second_server()
-        new_file = self.publish_new_version("qxnew.exe", new_server.address)
-        self.install(self.nginx.address)
+        new_file = self.addressed_copy(EXE_NEXT, os.path.join(self.work_dir, "qxnew.exe"), new_server.address)
+        self.nginx.put("qxnew.exe", new_file)
+        self.addressed_copy(EXE, self.installed, self.nginx.address)
         self.publish(["2030-01-01", f"ver,qxnew.exe,{VERSION_NEXT}", "message,after the ver line"])
         a_state = self.start_installed()
         follow_a, follow_t = self.follow_handover(a_state)
@@ -349,9 +289,9 @@ class VersionHandOverTest(HandOverTestCase):
         self.wait_handover(follow_a, follow_t)
         self.caption = CAPTION_NEXT
         self.check_chain(follow_a, follow_t, CAPTION_NEXT,
-                         [READING, ANALYSING, CHECKING_VERSION, downloading("qxnew.exe"), STARTING_NEW])
+                         [READING, ANALYSING, "正在检查版本号……", '正在下载文件"qxnew.exe"……', STARTING_NEW])
         self.check("T ran from the download folder", [DOWNLOADED_WIN.lower()],
-                   [p.lower() for p in self.programs_named(TEMP_NAME)])
+                   [p.lower() for p in self.started_with(TEMP_NAME, 0)])
 
         if read_bytes(self.installed) != new_file:
             self.fail_with_state("the installed file is not the downloaded one "
