@@ -2,9 +2,11 @@
 """The test servers on 127.0.0.1. As a module: Nginx, one per end-to-end test. As a program,
 `servers.py COMMAND...` runs COMMAND with nginx (plain, and over TLS with a certificate from a test CA
 and one from a CA trusted nowhere) and the fault server, and hands them over in QX_NGINX_PORT,
-QX_TLS_PORT, QX_TLS_UNTRUSTED_PORT, QX_TLS_CA (the test CA, DER), QX_FAULT_PORT and QX_WWW_ROOT."""
+QX_TLS_PORT, QX_TLS_UNTRUSTED_PORT, QX_TLS_CA (the test CA, DER), QX_FAULT_PORT, QX_WWW_ROOT and
+QX_NGINX_ACCESS_LOG ('METHOD URI STATUS' lines)."""
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -123,11 +125,12 @@ http {{
 
 
 if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # so that nginx is stopped all the same
     nginx = Nginx(tls=True).start()
     fault = faultserver.Server(("127.0.0.1", 0), faultserver.Handler)
     threading.Thread(target=fault.serve_forever, daemon=True).start()
     env = dict(os.environ, QX_NGINX_PORT=str(nginx.port), QX_FAULT_PORT=str(fault.server_address[1]),
-               QX_WWW_ROOT=nginx.www, QX_TLS_PORT=str(nginx.tls["trusted"]),
+               QX_WWW_ROOT=nginx.www, QX_NGINX_ACCESS_LOG=f"{nginx.root}/access.log", QX_TLS_PORT=str(nginx.tls["trusted"]),
                QX_TLS_UNTRUSTED_PORT=str(nginx.tls["untrusted"]), QX_TLS_CA=f"{nginx.root}/trusted/ca.der")
     try:
         sys.exit(subprocess.call(sys.argv[1:], env=env))
