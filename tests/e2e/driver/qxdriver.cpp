@@ -183,8 +183,12 @@ std::string StateJson(HWND top) {
     controls += (controls.empty() ? "" : ",") + ControlJson(c);
     if (Is(c, L"ListBox")) lists += (lists.empty() ? "" : ",") + ListJson(c);
   }
+  RECT r = {};
+  GetWindowRect(top, &r);
+  char rect[96];  // for the demo's screenshot
+  std::snprintf(rect, sizeof rect, "{\"left\":%ld,\"top\":%ld,\"right\":%ld,\"bottom\":%ld}", r.left, r.top, r.right, r.bottom);
   return "{\"hwnd\":" + Hwnd(top) + ",\"exe\":" + Str(ExeOf(top)) + ",\"caption\":" + Str(Text(top)) +
-         ",\"controls\":[" + controls + "],\"lists\":[" + lists + "]}";
+         ",\"rect\":" + rect + ",\"controls\":[" + controls + "],\"lists\":[" + lists + "]}";
 }
 
 // Wine's message boxes create every standard button and hide the unused ones; their text is the static
