@@ -4,31 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::wstring ExePath() {
-    wchar_t buf[MAX_PATH * 2];
-    const DWORD n = GetEnvironmentVariableW(L"QX_EXE", buf, MAX_PATH * 2);
-    if (n == 0 || n >= MAX_PATH * 2) return std::wstring();
-    std::wstring path(buf, n);
-    // A Linux path handed through by the test runner lives on Wine's Z: drive.
-    if (!path.empty() && path[0] == L'/') {
-        for (wchar_t& c : path) {
-            if (c == L'/') c = L'\\';
-        }
-        path = L"Z:" + path;
-    }
-    return path;
-}
-
+// QX_EXE names the program: a Linux path, which Wine shows on drive Z:.
 class BuiltProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        path_ = ExePath();
-        if (path_.empty()) GTEST_FAIL() << "QX_EXE is not set: no built program to check";
+        const char* exe = std::getenv("QX_EXE");
+        if (exe == nullptr) GTEST_FAIL() << "QX_EXE is not set: no built program to check";
+        for (const char* c = exe; *c; ++c) path_ += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+        path_ = L"Z:" + path_;
     }
     std::wstring path_;
 };
