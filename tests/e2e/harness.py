@@ -287,10 +287,6 @@ class App:
 
 # ---------------------------------------------------------------- the test case
 
-class TestTimeout(Exception):
-    pass
-
-
 class SessionTestCase(unittest.TestCase):
     """A test with its own nginx and its own copy of the updater, whose base name (and with it the
     stored stamp) belongs to this test alone."""
@@ -324,7 +320,7 @@ class SessionTestCase(unittest.TestCase):
 
     def _on_time_limit(self, signum, frame):
         signal.alarm(0)
-        raise TestTimeout(f"the test did not finish within {self.time_limit_s} s\n" + self.describe_apps())
+        raise AssertionError(f"the test did not finish within {self.time_limit_s} s\n" + self.describe_apps())
 
     def _clean_up(self):
         signal.alarm(0)
@@ -473,9 +469,10 @@ class SessionTestCase(unittest.TestCase):
                 not self.driver.run("wait-gone", hwnd=box["hwnd"], timeout_ms=10000).ok:
             self.fail_with_state(f"could not answer the box {box['title']!r} with {button_id}: {self.driver.last!r}")
 
-    def wait_for_file(self, path, timeout_s, what):
+    @staticmethod
+    def poll(get, done, timeout_s):
+        """get() until done(its value) or the time limit; the last value."""
         deadline = time.monotonic() + timeout_s
-        while not os.path.exists(path):
-            if time.monotonic() > deadline:
-                self.fail_with_state(f"expected {what} ({path}) within {timeout_s} s")
-            time.sleep(0.1)
+        while not done(value := get()) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        return value

@@ -176,8 +176,7 @@ class EveryActionSessionTest(SessionTestCase):
         for name, args, show in (("bare", "bare one two", "1"), ("full", "full x\\y", "0"),
                                  ("minimised", "minimised", "7")):
             path = os.path.join(w, name + ".marker")
-            self.wait_for_file(path, HELPER_TIMEOUT_S, f"the marker of the {name} execute line")
-            got = read_marker(path)
+            got = read_marker(path) if self.poll(lambda: os.path.exists(path), bool, HELPER_TIMEOUT_S) else {}
             self.check(f"marker of the {name} execute line",
                        {"args": args, "cwd": cwd, "show": show},
                        dict(got, cwd=got.get("cwd", "").rstrip("\\").lower()))
@@ -188,26 +187,16 @@ class EveryActionSessionTest(SessionTestCase):
                    (reg_value(REG_KEY, "Written"), reg_value(REG_KEY, "Gone")))
 
         # Registration runs on its own; give it time.
-        deadline = time.monotonic() + HELPER_TIMEOUT_S
-        registered = None
-        while registered is None and time.monotonic() < deadline:
-            registered = reg_value(REG_KEY, "Registered")
-            if registered is None:
-                time.sleep(0.5)
+        registered = self.poll(lambda: reg_value(REG_KEY, "Registered"), bool, HELPER_TIMEOUT_S)
         self.check("value written by the registered component",
                    (ww + "\\" + regdll).lower(), (registered or "").lower())
 
         # Keys: the waiting press has been processed when its line returned;
         # the other had the rest of the script's time.
         expected_keys = "abcXY\r中\t\t\r"
-        got_keys = ""
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            data = read_bytes(keys_file).decode("ascii") if os.path.exists(keys_file) else ""
-            got_keys = "".join(chr(int(h, 16)) for h in data.split())
-            if got_keys == expected_keys:
-                break
-            time.sleep(0.2)
+        got_keys = self.poll(lambda: "".join(chr(int(h, 16)) for h in (
+            read_bytes(keys_file).decode("ascii").split() if os.path.exists(keys_file) else [])),
+            lambda keys: keys == expected_keys, 5)
         self.check("characters the key window received", expected_keys, got_keys)
         self.check("stored stamp", "2030-01-01", stored_stamp(self.base_name))
 
@@ -269,11 +258,8 @@ class ClosingTest(SessionTestCase):
 
         # Into the second range, with the window answering and showing how
         # far it is.
-        deadline = time.monotonic() + 60
-        while not (os.path.exists(part) and os.path.getsize(part) > 1200000):
-            if time.monotonic() > deadline:
-                self.fail_with_state("the download did not get into its second range within 60 s")
-            time.sleep(0.2)
+        if not self.poll(lambda: os.path.exists(part) and os.path.getsize(part) > 1200000, bool, 60):
+            self.fail_with_state("the download did not get into its second range within 60 s")
         state = self.look(timeout_ms=2000)
         if state is None:
             self.fail_with_state("the window did not answer during the download")
