@@ -1,6 +1,7 @@
 # End-to-end tests of the Windows build: Python test modules start QXUpdate.exe under Wine and drive its
 # windows through qxdriver.exe, one ctest test per tests/e2e/test_*.py. Everything under Wine shares one
 # prefix and one X display, hence the resource lock.
+find_program(QX_PYTHON python3 REQUIRED)
 include(${CMAKE_CURRENT_LIST_DIR}/helpers/helpers.cmake)
 
 file(GLOB QX_E2E_MODULES CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/test_*.py")
