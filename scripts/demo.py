@@ -140,7 +140,7 @@ def run_session(driver, exe, shot, answer_question):
                 buttons = " ".join(b["text"] for b in box["buttons"])
                 answer = "确定" if answer_question or "确定仍要继续升级吗" not in box["text"] else "取消"
                 say(f"message box \"{box['title']}\": {text}  [{buttons}] -> the demo answers \"{answer}\"")
-                driver.run("answer", harness.hexu(answer), title=TITLE)
+                driver.run("answer", harness.hexu(answer), title=TITLE, timeout_ms=10000)
                 continue
             state = driver.state(caption=CAPTION)
             if state is None:

@@ -12,11 +12,10 @@ import subprocess
 import time
 import unittest
 
-import harness
-from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, EXE, IDCANCEL, IDOK, READING, SETTINGS_ROOT,
-                     TITLE, VERSION, WINE_RUN, Driver, LineReader, Nginx, SessionTestCase, forget_settings,
-                     hexu, items_of, prefix_processes, read_bytes, reg, run_limited, script_bytes,
-                     start_enabled, stored_stamp, write_address)
+from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, DRIVER_OVERHEAD_S, EXE, IDCANCEL, IDOK, READING,
+                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, Driver, LineReader, Nginx, SessionTestCase,
+                     forget_settings, hexu, items_of, linux_path, prefix_processes, read_bytes, reg_values,
+                     script_bytes, start_enabled, stored_stamp, write_address)
 
 EXE_NEXT = os.environ.get("QX_EXE_NEXT") or os.path.join(BUILD_DIR, "qxupdate-1.1.2", "QXUpdate.exe")
 VERSION_NEXT = os.environ.get("QX_VERSION_NEXT") or "1.1.2"
@@ -44,15 +43,6 @@ def trailer_of(address):
     return address.encode("ascii").ljust(TRAILER_SIZE, b"\0")
 
 
-linux_of = harness.linux_path
-
-
-def update_values():
-    """The values left in the hand-over section, as {name: data}."""
-    rc, out = reg("query", UPDATE_KEY)
-    rows = [line.split(None, 2) for line in out.splitlines()] if rc == 0 else []
-    return {r[0]: r[2].strip() if len(r) == 3 else "" for r in rows if len(r) >= 2 and r[1].startswith("REG_")}
-
 
 class Follower:
     """A driver following one window until it is gone: its captions, each change of its progress list
@@ -67,7 +57,7 @@ class Follower:
         test.watchers.append(self.proc)
         self.reader = LineReader(self.proc.stdout)
         self.events, self.gone, self.captions, self.last_lines = [], None, None, None
-        line = self.reader.readline(harness.DRIVER_OVERHEAD_S)
+        line = self.reader.readline(DRIVER_OVERHEAD_S)
         if line is None or json.loads(line).get("event") != "ready":
             test.fail_with_state(f"the driver following {self.what} did not get ready; "
                                  f"it printed {self.reader.lines!r}")
@@ -100,18 +90,13 @@ class HandOverTestCase(SessionTestCase):
         super().setUpClass()
         if not os.path.exists(EXE_NEXT):
             raise AssertionError(f"the next version's updater is missing: {EXE_NEXT} (build the Windows tree first)")
-        # Folders on drive C: need the prefix to exist first.
-        rc, out = run_limited(["bash", os.path.join(harness.REPO, "scripts", "wine-prefix.sh"), "up"],
-                              600, "wine-prefix.sh up")
-        if rc != 0:
-            raise AssertionError(f"wine-prefix.sh up failed: {out}")
 
     def setUp(self):
         super().setUp()
         self._clear_shared_state()
         self.addCleanup(self._clear_shared_state)
         self.install_win = INSTALL_ROOT_WIN + "\\" + self._testMethodName
-        self.install_dir = linux_of(self.install_win)
+        self.install_dir = linux_path(self.install_win)
         shutil.rmtree(self.install_dir, ignore_errors=True)
         # Left in place afterwards for a look at what a failed test left.
         os.makedirs(self.install_dir)
@@ -127,7 +112,7 @@ class HandOverTestCase(SessionTestCase):
         for base in ("QXUpdate", "QXUpdateTemp"):
             forget_settings(base)
         try:
-            os.remove(linux_of(DOWNLOADED_WIN))
+            os.remove(linux_path(DOWNLOADED_WIN))
         except FileNotFoundError:
             pass
 
@@ -188,12 +173,10 @@ class HandOverTestCase(SessionTestCase):
         next copy's only argument; their last progress lines. Returns N's
         state once it shows its lines."""
         a_caps, t_caps = follow_a.captions, follow_t.captions
-        if len(a_caps) != 2 or a_caps[0] != CAPTION or not is_tag(a_caps[1]):
-            self.fail_with_state(f"A's captions: expected {CAPTION!r} and then a tag of 32 "
-                                 f"characters 0-9A-F, got {a_caps!r}")
-        if len(t_caps) != 2 or t_caps[0] != caption_t or not is_tag(t_caps[1]) or t_caps[1] == a_caps[1]:
-            self.fail_with_state(f"T's captions: expected {caption_t!r} and then a fresh tag, "
-                                 f"got {t_caps!r} (A's tag {a_caps[1]!r})")
+        self.check("captions of A and of T, <tag> standing for 32 characters 0-9A-F",
+                   [[CAPTION, "<tag>"], [caption_t, "<tag>"]],
+                   [["<tag>" if is_tag(c) else c for c in caps] for caps in (a_caps, t_caps)])
+        self.check(f"T's tag differs from A's {a_caps[1]!r}", True, t_caps[1] != a_caps[1])
         for who, f, lines in (("A", follow_a, a_lines), ("T", follow_t, t_lines)):
             if f.last_lines != lines:
                 self.fail_with_state(f"{who}'s last progress lines: expected {lines!r}, got "
@@ -223,7 +206,7 @@ class HandOverTestCase(SessionTestCase):
                 self.check("files in the installed folder", sorted(expected_files),
                            sorted(os.listdir(self.install_dir)))
             time.sleep(0.1)
-        self.check("hand-over settings left", {}, update_values())
+        self.check("hand-over settings left", {}, reg_values(UPDATE_KEY))
         self.check("windows of a temporary copy still open", [], self.driver.windows(exe=TEMP_NAME))
 
 
@@ -248,7 +231,7 @@ class AddressHandOverTest(HandOverTestCase):
         if not typed.ok:
             self.fail_with_state(f"could not type the new address: {typed!r}")
         self.check("the address the dialog offered", old_server.address, typed.first["before"])
-        if not self.driver.run("answer", f"id:{IDOK}", hwnd=dialog["hwnd"]).ok:
+        if not self.driver.run("answer", f"id:{IDOK}", hwnd=dialog["hwnd"], timeout_ms=10000).ok:
             self.fail_with_state(f"could not confirm the dialog: {self.driver.last!r}")
 
         self.wait_handover(follow_a, follow_t)
@@ -298,7 +281,7 @@ class VersionHandOverTest(HandOverTestCase):
                                  f"({len(read_bytes(self.installed))} bytes, expected {len(new_file)})")
         self.check_left_behind([INSTALLED_NAME])
         self.check("the downloaded copy left in the download folder", False,
-                   os.path.exists(linux_of(DOWNLOADED_WIN)))
+                   os.path.exists(linux_path(DOWNLOADED_WIN)))
         self.check("stamp after a session stopped by the ver line", None, stored_stamp("QXUpdate"))
         asked = [(m, status) for m, uri, status in self.nginx.requests() if uri == "/qxupdate/qxnew.exe"]
         if not asked or asked[0] != ("HEAD", 200) or any(a != ("GET", 206) for a in asked[1:]) \

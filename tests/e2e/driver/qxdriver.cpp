@@ -92,7 +92,7 @@ std::wstring ExeOf(HWND h) {
 
 struct Args {
   std::wstring command, arg, caption, exe, cls;
-  bool hasCaption = false, all = false;
+  bool hasCaption = false;
   HWND hwnd = nullptr;
   DWORD timeoutMs = 0;
   int id = -1;
@@ -352,10 +352,6 @@ int wmain(int argc, wchar_t** argv) {
   a.command = argc > 1 ? argv[1] : L"";
   for (int i = 2; i < argc; ++i) {
     const std::wstring flag = argv[i], value = i + 1 < argc ? argv[i + 1] : L"";
-    if (flag == L"--all") {
-      a.all = true;
-      continue;
-    }
     if (flag.rfind(L"--", 0) != 0) {
       if (flag.rfind(L"id:", 0) == 0) a.id = _wtoi(flag.c_str() + 3);
       a.arg = flag;
@@ -379,16 +375,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring& c = a.command;
   if (c == L"follow") return Follow(a);
-  if (c == L"count" || (c == L"state" && a.all)) {
+  if (c == L"count") {
     std::string windows;
     for (HWND w : Windows(a)) windows += (windows.empty() ? "" : ",") + StateJson(w);
     return Emit("{\"windows\":[" + windows + "]}"), kOk;
-  }
-  if (c == L"wait-gone") {
-    for (const DWORD start = GetTickCount(); !Windows(a).empty(); Sleep(20)) {
-      if (GetTickCount() - start >= a.timeoutMs) return Fail(kNotFound, "still there");
-    }
-    return Emit("{\"gone\":true}"), kOk;
   }
   if (c == L"msgbox" || c == L"answer") a.cls = L"#32770";
   HWND top = nullptr;
@@ -397,11 +387,21 @@ int wmain(int argc, wchar_t** argv) {
   if (c == L"state") return Emit(StateJson(top)), kOk;
   if (c == L"msgbox") return Emit(BoxJson(top)), kOk;
   if (c == L"boxicon") return BoxIcon(top);
-  if (c == L"click" || c == L"answer") return Click(a, top);
+  if (c == L"click") return Click(a, top);
+  if (c == L"answer") {
+    // Done when the box has gone: the next look must not find it still there.
+    const DWORD start = GetTickCount();
+    const int clicked = Click(a, top);
+    while (clicked == kOk && IsWindow(top)) {
+      if (GetTickCount() - start >= a.timeoutMs) return Fail(kNotFound, "the box is still there");
+      Sleep(20);
+    }
+    return clicked;
+  }
   if (c == L"settext") return SetText(a, top);
   if (c == L"close" || c == L"syscommand") {
     PostMessageW(top, c == L"close" ? WM_CLOSE : WM_SYSCOMMAND, wcstoul(a.arg.c_str(), nullptr, 0), 0);
     return Emit("{\"posted\":true}"), kOk;
   }
-  return Fail(kUsage, "usage: qxdriver state|count|click|close|syscommand|msgbox|boxicon|answer|wait-gone|settext|follow");
+  return Fail(kUsage, "usage: qxdriver state|count|click|close|syscommand|msgbox|boxicon|answer|settext|follow");
 }
