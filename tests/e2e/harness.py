@@ -242,8 +242,7 @@ def controls(state, cls):
 
 
 def items_of(state):
-    lists = (state or {}).get("lists") or []
-    return lists[0]["items"] if len(lists) == 1 and lists[0]["readable"] else None
+    return (state or {}).get("items")
 
 
 def start_enabled(state):
@@ -260,7 +259,7 @@ def describe_window(state, earlier=None):
     out += [f"  {c['class']} {c['text']!r}" + ("" if c["enabled"] else " (disabled)")
             for c in state["controls"] if c["visible"] and c["class"].lower() in ("button", "static")]
     items = items_of(state)
-    if items is None and state["lists"]:
+    if items is None:
         out.append("  progress list: unreadable (the program does not answer messages)")
         items = items_of(earlier)
         out += ["  as last read:"] if items is not None else []

@@ -68,13 +68,13 @@ class Follower:
         self.events.append(event)
         if event.get("event") == "gone":
             self.gone, self.captions = event, event["captions"]
-            self.last_lines = event["lists"][0]["items"] if event["lists"] else None
+            self.last_lines = event["items"]
         if "error" in event:
             self.test.fail_with_state(f"the driver following {self.what}: {event['error']}; it saw:{self.history()}")
 
     def history(self):
         return "".join(f"\n    {e['t_ms']} ms: " + (f"caption {e['caption']!r}" if "caption" in e else
-                                                   f"lines {e['lists'][0]['items']}" if e.get("lists") else e["event"])
+                                                   f"lines {e['items']}" if e.get("items") is not None else e["event"])
                        for e in self.events if "t_ms" in e) or " nothing"
 
 

@@ -1,7 +1,6 @@
 """Whole update sessions of the real program against nginx: one session with every local action (files,
 the prefix's hosts file, registration through regsvr32, the registry, started programs, key presses into
-a window of the test suite), the message boxes, and closing the window while a file downloads, after
-which the next session resumes."""
+a window of the test suite), the message boxes, and closing the window while a file downloads."""
 
 import os
 import pathlib
@@ -34,7 +33,7 @@ class EveryActionSessionTest(SessionTestCase):
 
     def test_one_session_with_every_local_action(self):
         original = read_bytes(HOSTS)
-        self.addCleanup(lambda: open(HOSTS, "wb").write(original))
+        self.addCleanup(pathlib.Path(HOSTS).write_bytes, original)
         reg("delete", REG_KEY, "/f")
         self.addCleanup(reg, "delete", REG_KEY, "/f")
         with open(HOSTS, "wb") as f:
@@ -225,12 +224,12 @@ class MessageBoxTest(SessionTestCase):
 
 class ClosingTest(SessionTestCase):
 
-    def test_closing_during_a_download_keeps_the_target_and_the_next_session_resumes(self):
+    # Resuming from the bytes kept is the download engine's, tested without Windows.
+    def test_closing_during_a_download_keeps_the_target(self):
         app = self.start_updater("QXsResume")
         target = os.path.join(self.folder("w"), "big.bin")
         pathlib.Path(target).write_bytes(b"the previous version")
-        new = os.urandom(3 * 1048576 + 5000)
-        self.nginx.put("slow/big.bin", new, mtime=1700000000)
+        self.nginx.put("slow/big.bin", os.urandom(3 * 1048576 + 5000))
         self.publish(["2030-01-01", "update,/qxupdate/slow/big.bin," + windows_path(target)])
         updating = "正在更新文件\"/qxupdate/slow/big.bin\"……"
         part = target + ".part"
@@ -255,20 +254,6 @@ class ClosingTest(SessionTestCase):
         if time.monotonic() - closed_at > 5:
             self.fail_with_state("the program outlived the close by more than 5 s")
         self.check("the target after the close", b"the previous version", read_bytes(target))
-        kept = os.path.getsize(part)
-
-        # The next session continues from the bytes already there.
-        def gets():
-            return len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]])
-        gets_before = gets()
-        self.seen = 0
-        self.start_updater("QXsResume")
-        self.check_lines("of the next session", [READING, ANALYSING, updating, DONE], self.run_session())
-        self.check("the target after the next session", True, read_bytes(target) == new)
-        self.check("its time stamp", 1700000000, int(os.path.getmtime(target)))
-        self.check("files left beside the target", ["big.bin"], sorted(os.listdir(os.path.dirname(target))))
-        self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576),
-                   gets() - gets_before)
 
 
 if __name__ == "__main__":

@@ -105,15 +105,13 @@ http {{
     def address(self):
         return f"127.0.0.1:{self.port}"
 
-    def put(self, name, data, mtime=None):
-        """A file below /qxupdate/; mtime (seconds since the epoch) becomes its Last-Modified."""
+    def put(self, name, data):
+        """A file below /qxupdate/."""
         path = os.path.join(self.folder, name)
         os.makedirs(os.path.dirname(path), mode=0o755, exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
         os.chmod(path, 0o644)
-        if mtime is not None:
-            os.utime(path, (mtime, mtime))
 
     def requests(self):
         try:

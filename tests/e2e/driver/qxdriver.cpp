@@ -145,18 +145,23 @@ bool Query(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
   return ok;
 }
 
-std::string ListJson(HWND lb) {
-  LRESULT count = 0;
-  bool readable = Query(lb, LB_GETCOUNT, 0, 0, &count);
-  std::string items;
-  for (LRESULT i = 0; readable && i < count; ++i) {
-    wchar_t text[2048] = L"";
-    LRESULT len = 0;
-    readable = Query(lb, LB_GETTEXTLEN, i, 0, &len) && len >= 0 && len < 2048 &&
-               Query(lb, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text), &len) && len >= 0;
-    items += (i ? "," : "") + Str(std::wstring(text, readable ? len : 0));
+// The progress list's lines, or null while its program does not answer.
+std::string Items(HWND top) {
+  for (HWND lb : Children(top)) {
+    if (!Is(lb, L"ListBox")) continue;
+    LRESULT count = 0;
+    bool readable = Query(lb, LB_GETCOUNT, 0, 0, &count);
+    std::string items;
+    for (LRESULT i = 0; readable && i < count; ++i) {
+      wchar_t text[2048] = L"";
+      LRESULT len = 0;
+      readable = Query(lb, LB_GETTEXTLEN, i, 0, &len) && len >= 0 && len < 2048 &&
+                 Query(lb, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text), &len) && len >= 0;
+      items += (i ? "," : "") + Str(std::wstring(text, readable ? len : 0));
+    }
+    return readable ? "[" + items + "]" : "null";
   }
-  return "{\"readable\":" + B(readable) + ",\"count\":" + std::to_string(count) + ",\"items\":[" + items + "]}";
+  return "null";
 }
 
 std::string ControlJson(HWND c) {
@@ -165,30 +170,15 @@ std::string ControlJson(HWND c) {
          B(IsWindowEnabled(c)) + "}";
 }
 
-// The lists alone, or "" while one of them does not answer.
-std::string Lists(HWND top) {
-  std::string lists;
-  for (HWND c : Children(top)) {
-    if (!Is(c, L"ListBox")) continue;
-    const std::string one = ListJson(c);
-    if (one.find("\"readable\":false") != std::string::npos) return "";
-    lists += (lists.empty() ? "" : ",") + one;
-  }
-  return lists.empty() ? "" : "[" + lists + "]";
-}
-
 std::string StateJson(HWND top) {
-  std::string controls, lists;
-  for (HWND c : Children(top)) {
-    controls += (controls.empty() ? "" : ",") + ControlJson(c);
-    if (Is(c, L"ListBox")) lists += (lists.empty() ? "" : ",") + ListJson(c);
-  }
+  std::string controls;
+  for (HWND c : Children(top)) controls += (controls.empty() ? "" : ",") + ControlJson(c);
   RECT r = {};
   GetWindowRect(top, &r);
   char rect[96];  // for the demo's screenshot
   std::snprintf(rect, sizeof rect, "{\"left\":%ld,\"top\":%ld,\"right\":%ld,\"bottom\":%ld}", r.left, r.top, r.right, r.bottom);
   return "{\"hwnd\":" + Hwnd(top) + ",\"exe\":" + Str(ExeOf(top)) + ",\"caption\":" + Str(Text(top)) +
-         ",\"rect\":" + rect + ",\"controls\":[" + controls + "],\"lists\":[" + lists + "]}";
+         ",\"rect\":" + rect + ",\"controls\":[" + controls + "],\"items\":" + Items(top) + "}";
 }
 
 // Wine's message boxes create every standard button and hide the unused ones; their text is the static
@@ -295,8 +285,8 @@ int BoxIcon(HWND box) {
   return Emit(std::string("{\"icon\":\"") + best + "\"}"), kOk;
 }
 
-// Follows one window until it is gone: "ready", then "seen", "caption" and "lists" at each change with
-// the time since "ready", and "gone" with every caption and the last readable lists. A window that
+// Follows one window until it is gone: "ready", then "seen", "caption" and "items" at each change with
+// the time since "ready", and "gone" with every caption and the last readable items. A window that
 // another copy closes within a second is caught this way, where one run per look would miss it.
 int Follow(const Args& a) {
   Emit("{\"event\":\"ready\"}");
@@ -309,7 +299,7 @@ int Follow(const Args& a) {
   }
   const HWND w = found[0];
   std::vector<std::wstring> captions{Text(w)};
-  std::string lists;
+  std::string items;
   Emit("{\"event\":\"seen\"" + t() + "}");
   while (IsWindow(w)) {
     const std::wstring caption = Text(w);
@@ -317,14 +307,14 @@ int Follow(const Args& a) {
       captions.push_back(caption);
       Emit("{\"event\":\"caption\"" + t() + ",\"caption\":" + Str(caption) + "}");
     }
-    const std::string now = Lists(w);
-    if (!now.empty() && now != lists && IsWindow(w)) Emit("{\"event\":\"lists\"" + t() + ",\"lists\":" + (lists = now) + "}");
+    const std::string now = Items(w);
+    if (now != "null" && now != items && IsWindow(w)) Emit("{\"event\":\"items\"" + t() + ",\"items\":" + (items = now) + "}");
     if (GetTickCount() - start >= a.timeoutMs) return Fail(kNotFound, "the window is still there");
     Sleep(20);
   }
   std::string all;
   for (const std::wstring& c : captions) all += (all.empty() ? "" : ",") + Str(c);
-  Emit("{\"event\":\"gone\"" + t() + ",\"captions\":[" + all + "],\"lists\":" + (lists.empty() ? "null" : lists) + "}");
+  Emit("{\"event\":\"gone\"" + t() + ",\"captions\":[" + all + "],\"items\":" + (items.empty() ? "null" : items) + "}");
   return kOk;
 }
 
