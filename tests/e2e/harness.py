@@ -42,7 +42,6 @@ START = "开始升级"
 READING = "正在读取服务器上的升级信息……"
 ANALYSING = "正在分析升级信息……"
 DONE = "升级完毕。"
-UP_TO_DATE = "你机器上的程序已经是最新，无需升级。"
 IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
 WINDOW_TIMEOUT_S, SESSION_TIMEOUT_S, EXIT_TIMEOUT_S = 30, 60, 10
 # A driver run costs about half a second of Wine start-up; this is its limit beyond its own wait.
@@ -415,14 +414,10 @@ class SessionTestCase(unittest.TestCase):
 
     def wait_for(self, predicate, timeout_s, what):
         """Polls the window until predicate(state) holds; returns that state."""
-        deadline = time.monotonic() + timeout_s
-        while True:
-            state = self.look()
-            if state is not None and predicate(state):
-                return state
-            if time.monotonic() > deadline:
-                self.fail_with_state(f"expected {what} within {timeout_s} s")
-            time.sleep(0.1)
+        state, met = self.poll(self.look, lambda s: s is not None and predicate(s), timeout_s)
+        if not met:
+            self.fail_with_state(f"expected {what} within {timeout_s} s")
+        return state
 
     def new_lines(self, state=None):
         """The progress lines added since the last call, which marks them seen."""
@@ -471,8 +466,8 @@ class SessionTestCase(unittest.TestCase):
 
     @staticmethod
     def poll(get, done, timeout_s):
-        """get() until done(its value) or the time limit; the last value."""
+        """get() until done(its value) or the time limit: the last value, and whether it was done."""
         deadline = time.monotonic() + timeout_s
-        while not done(value := get()) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        return value
+        while not (met := done(value := get())) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        return value, met

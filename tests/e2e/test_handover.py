@@ -200,12 +200,9 @@ class HandOverTestCase(SessionTestCase):
     def check_left_behind(self, expected_files):
         """Nothing of the hand-over is left: the folder holds expected_files,
         the hand-over settings are gone, no temporary copy runs."""
-        deadline = time.monotonic() + FILE_RETRY_S + 2
-        while sorted(os.listdir(self.install_dir)) != sorted(expected_files):
-            if time.monotonic() > deadline:
-                self.check("files in the installed folder", sorted(expected_files),
-                           sorted(os.listdir(self.install_dir)))
-            time.sleep(0.1)
+        files, _ = self.poll(lambda: sorted(os.listdir(self.install_dir)), lambda f: f == sorted(expected_files),
+                             FILE_RETRY_S + 2)
+        self.check("files in the installed folder", sorted(expected_files), files)
         self.check("hand-over settings left", {}, reg_values(UPDATE_KEY))
         self.check("windows of a temporary copy still open", [], self.driver.windows(exe=TEMP_NAME))
 

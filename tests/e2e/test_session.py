@@ -155,7 +155,7 @@ class EveryActionSessionTest(SessionTestCase):
         for name, args, show in (("bare", "bare one two", "1"), ("full", "full x\\y", "0"),
                                  ("minimised", "minimised", "7")):
             path = os.path.join(w, name + ".marker")
-            got = read_marker(path) if self.poll(lambda: os.path.exists(path), bool, HELPER_TIMEOUT_S) else {}
+            got = read_marker(path) if self.poll(lambda: os.path.exists(path), bool, HELPER_TIMEOUT_S)[1] else {}
             self.check(f"marker of the {name} execute line",
                        {"args": args, "cwd": cwd, "show": show},
                        dict(got, cwd=got.get("cwd", "").rstrip("\\").lower()))
@@ -166,14 +166,14 @@ class EveryActionSessionTest(SessionTestCase):
                    (reg_value(REG_KEY, "Written"), reg_value(REG_KEY, "Gone")))
 
         # Registration runs on its own; give it time.
-        registered = self.poll(lambda: reg_value(REG_KEY, "Registered"), bool, HELPER_TIMEOUT_S)
+        registered, _ = self.poll(lambda: reg_value(REG_KEY, "Registered"), bool, HELPER_TIMEOUT_S)
         self.check("value written by the registered component",
                    (ww + "\\" + regdll).lower(), (registered or "").lower())
 
         # Keys: the waiting press has been processed when its line returned;
         # the other had the rest of the script's time.
         expected_keys = "abcXY\r中\t\t\r"
-        got_keys = self.poll(lambda: "".join(chr(int(h, 16)) for h in (
+        got_keys, _ = self.poll(lambda: "".join(chr(int(h, 16)) for h in (
             read_bytes(keys_file).decode("ascii").split() if os.path.exists(keys_file) else [])),
             lambda keys: keys == expected_keys, 5)
         self.check("characters the key window received", expected_keys, got_keys)
@@ -237,7 +237,7 @@ class ClosingTest(SessionTestCase):
 
         # Into the second range, with the window answering and showing how
         # far it is.
-        if not self.poll(lambda: os.path.exists(part) and os.path.getsize(part) > 1200000, bool, 60):
+        if not self.poll(lambda: os.path.exists(part) and os.path.getsize(part) > 1200000, bool, 60)[1]:
             self.fail_with_state("the download did not get into its second range within 60 s")
         state = self.look(timeout_ms=2000)
         if state is None:
