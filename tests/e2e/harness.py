@@ -42,7 +42,7 @@ START = "开始升级"
 READING = "正在读取服务器上的升级信息……"
 ANALYSING = "正在分析升级信息……"
 DONE = "升级完毕。"
-IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO = 1, 2, 3, 4, 5, 6, 7
+IDOK, IDCANCEL = 1, 2
 WINDOW_TIMEOUT_S, SESSION_TIMEOUT_S, EXIT_TIMEOUT_S = 30, 60, 10
 # A driver run costs about half a second of Wine start-up; this is its limit beyond its own wait.
 DRIVER_OVERHEAD_S = 60
@@ -454,10 +454,10 @@ class SessionTestCase(unittest.TestCase):
             self.fail_with_state(f"expected a message box within {timeout_s} s; the driver said {self.driver.last!r}")
         return box
 
-    def describe_box(self, box):
-        """(title, text, sorted ids of the visible buttons, the standard icon it shows)."""
-        icon = self.driver.run("boxicon", hwnd=box["hwnd"]).first or {}
-        return box["title"], box["text"], sorted(b["id"] for b in box["buttons"]), icon.get("icon")
+    @staticmethod
+    def describe_box(box):
+        """(title, text, sorted ids of the visible buttons)."""
+        return box["title"], box["text"], sorted(b["id"] for b in box["buttons"])
 
     def answer_box(self, button_id, box):
         """Presses a button of the box and waits until that box has gone."""

@@ -35,15 +35,6 @@ RESTARTED_LINES = ["正在退出临时程序……", "更换旧版本的升级�
 MENU_SET_ADDRESS, EDIT_ID, TRAILER_SIZE, FILE_RETRY_S, HANDOVER_TIMEOUT_S = 100, 101, 32, 3.0, 40
 
 
-def is_tag(text):
-    return re.fullmatch("[0-9A-F]{32}", text or "") is not None
-
-
-def trailer_of(address):
-    return address.encode("ascii").ljust(TRAILER_SIZE, b"\0")
-
-
-
 class Follower:
     """A driver following one window until it is gone: its captions, each change of its progress list
     with the time it was seen, and its last readable list."""
@@ -134,11 +125,8 @@ class HandOverTestCase(SessionTestCase):
     # ------------------------------------------------------------ watching
 
     def note_processes(self):
-        """Remembers (program, arguments) of every program seen running in
-        the prefix. A program started from Linux shows its Linux path, one
-        started by another Windows program its Windows path, sometimes after
-        Wine's loader. A new process first runs as a fork of the program
-        that starts it, so the last look at a process counts."""
+        """Remembers (program, arguments) of every program seen running in the prefix, some behind Wine's
+        loader. A new process first runs as a fork of the program that starts it: the last look counts."""
         for pid, argv in prefix_processes():
             if argv and os.path.basename(argv[0]) in ("wine", "wine64", "wine-preloader"):
                 argv = argv[1:]
@@ -175,7 +163,7 @@ class HandOverTestCase(SessionTestCase):
         a_caps, t_caps = follow_a.captions, follow_t.captions
         self.check("captions of A and of T, <tag> standing for 32 characters 0-9A-F",
                    [[CAPTION, "<tag>"], [caption_t, "<tag>"]],
-                   [["<tag>" if is_tag(c) else c for c in caps] for caps in (a_caps, t_caps)])
+                   [[re.sub("^[0-9A-F]{32}$", "<tag>", c or "") for c in caps] for caps in (a_caps, t_caps)])
         self.check(f"T's tag differs from A's {a_caps[1]!r}", True, t_caps[1] != a_caps[1])
         for who, f, lines in (("A", follow_a, a_lines), ("T", follow_t, t_lines)):
             if f.last_lines != lines:
@@ -190,19 +178,23 @@ class HandOverTestCase(SessionTestCase):
         self.seen = len(RESTARTED_LINES)
         return n
 
-    def check_script_read(self, server, which):
-        """The script, and nothing else, was fetched from `server`."""
-        got = server.requests()
+    def check_next_session(self, new_server, old_server, stamp, text):
+        """The restarted copy's next session reads the script from new_server alone."""
+        mark = len(old_server.requests())
+        for server, said in ((old_server, "old server"), (new_server, text)):
+            server.put("update.inf", script_bytes([stamp, "message," + said]))
+        self.check_lines("of the session after the hand-over", [READING, ANALYSING, text, DONE], self.run_session())
+        got = new_server.requests()
         if not got or any(uri != "/qxupdate/update.inf" or status >= 300 for _, uri, status in got) \
                 or "GET" not in [method for method, _, _ in got]:
-            self.fail_with_state(f"requests to {which}: expected the script fetched, got {got}")
+            self.fail_with_state(f"requests to the new server: expected the script fetched, got {got}")
+        self.check("requests to the old server after the hand-over", [], old_server.requests()[mark:])
 
-    def check_left_behind(self, expected_files):
-        """Nothing of the hand-over is left: the folder holds expected_files,
-        the hand-over settings are gone, no temporary copy runs."""
-        files, _ = self.poll(lambda: sorted(os.listdir(self.install_dir)), lambda f: f == sorted(expected_files),
-                             FILE_RETRY_S + 2)
-        self.check("files in the installed folder", sorted(expected_files), files)
+    def check_left_behind(self):
+        """Nothing of the hand-over is left: the folder holds the installed file alone, the hand-over
+        settings are gone, no temporary copy runs."""
+        files, _ = self.poll(lambda: os.listdir(self.install_dir), lambda f: f == [INSTALLED_NAME], FILE_RETRY_S + 2)
+        self.check("files in the installed folder", [INSTALLED_NAME], files)
         self.check("hand-over settings left", {}, reg_values(UPDATE_KEY))
         self.check("windows of a temporary copy still open", [], self.driver.windows(exe=TEMP_NAME))
 
@@ -239,19 +231,11 @@ class AddressHandOverTest(HandOverTestCase):
         if now[:-TRAILER_SIZE] != original[:-TRAILER_SIZE]:
             first = next(i for i, (x, y) in enumerate(zip(now, original)) if x != y)
             self.fail_with_state(f"the installed file changed before its trailer, first at byte {first}")
-        self.check("trailer of the installed file", trailer_of(new_server.address),
+        self.check("trailer of the installed file", new_server.address.encode().ljust(TRAILER_SIZE, b"\0"),
                    now[-TRAILER_SIZE:])
-        self.check_left_behind([INSTALLED_NAME])
+        self.check_left_behind()
 
-        # The restarted copy's next session goes to the new address.
-        old_mark = len(old_server.requests())
-        old_server.put("update.inf", script_bytes(["2030-01-01", "message,old server"]))
-        new_server.put("update.inf", script_bytes(["2030-01-01", "message,new server"]))
-        self.check_lines("of the session after the hand-over",
-                         [READING, ANALYSING, "new server", DONE], self.run_session())
-        self.check_script_read(new_server, "the new server")
-        self.check("requests to the old server after the hand-over", [],
-                   old_server.requests()[old_mark:])
+        self.check_next_session(new_server, old_server, "2030-01-01", "new server")
 
 
 class VersionHandOverTest(HandOverTestCase):
@@ -276,7 +260,7 @@ class VersionHandOverTest(HandOverTestCase):
         if read_bytes(self.installed) != new_file:
             self.fail_with_state("the installed file is not the downloaded one "
                                  f"({len(read_bytes(self.installed))} bytes, expected {len(new_file)})")
-        self.check_left_behind([INSTALLED_NAME])
+        self.check_left_behind()
         self.check("the downloaded copy left in the download folder", False,
                    os.path.exists(linux_path(DOWNLOADED_WIN)))
         self.check("stamp after a session stopped by the ver line", None, stored_stamp("QXUpdate"))
@@ -287,13 +271,7 @@ class VersionHandOverTest(HandOverTestCase):
                                  f"range GETs answered 206, got {asked}")
 
         # The new version's own address is the one in use now.
-        mark = len(self.nginx.requests())
-        new_server.put("update.inf", script_bytes(["2030-01-02", "message,new version's server"]))
-        self.check_lines("of the new version's first session",
-                         [READING, ANALYSING, "new version's server", DONE], self.run_session())
-        self.check_script_read(new_server, "the new version's server")
-        self.check("requests to the old server after the hand-over", [],
-                   self.nginx.requests()[mark:])
+        self.check_next_session(new_server, self.nginx, "2030-01-02", "new version's server")
 
 
 if __name__ == "__main__":

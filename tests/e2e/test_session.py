@@ -9,8 +9,7 @@ import shutil
 import time
 import unittest
 
-from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDABORT, IDCANCEL, IDIGNORE, IDNO, IDOK,
-                     IDRETRY, IDYES, HELPER, PREFIX, READING, REGDLL, TITLE,
+from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDCANCEL, IDOK, HELPER, PREFIX, READING, REGDLL, TITLE,
                      SessionTestCase, controls, labels, read_bytes, reg, reg_value, start_enabled, stored_stamp,
                      windows_path)
 
@@ -52,10 +51,7 @@ class EveryActionSessionTest(SessionTestCase):
         source = b"the new file\r\n" * 3
         self.nginx.put("src.txt", source)
         self.nginx.put("new.txt", b"created from the server\r\n")
-        for name, data in (("kept.txt", b"kept as it was\r\n"), (".hidden.txt", b"hidden, kept\r\n"),
-                           ("over.txt", b"to be replaced\r\n"), ("ro.txt", b"read-only\r\n")):
-            with open(os.path.join(w, name), "wb") as f:
-                f.write(data)
+        pathlib.Path(w, "ro.txt").write_bytes(b"read-only\r\n")
         os.chmod(os.path.join(w, "ro.txt"), 0o444)
         keys_file = os.path.join(self.work_dir, "keys.txt")
 
@@ -66,15 +62,9 @@ class EveryActionSessionTest(SessionTestCase):
             "down,src.txt",
             "copy,src.txt",
             "create,new.txt",
-            "create,kept.txt",
-            "copy,src.txt,kept.txt,0",
-            "copy,src.txt,.hidden.txt,False",
-            "copy,src.txt,over.txt",
             "copy,missing.txt,x.txt",
             "delete,ro.txt",
-            "delete,gone.txt",
             "checkwritable,src.txt",
-            "checkwritable,never.txt",
             "hostsadd,qx-e2e-a.test,10.1.2.3",
             "hostsremove,qx-e2e-b.test",
             "register," + regdll,
@@ -82,14 +72,10 @@ class EveryActionSessionTest(SessionTestCase):
             "regwrite," + REG_KEY + "\\Gone,dword:7",
             "regdelete," + REG_KEY + "\\Gone",
             f"execute,{marker} bare one two,1",
-            f"execute,{ww}\\{marker} full x\\y,0",
             f"execute,{marker} minimised,6",
-            f"execute,{marker} badstyle,5",
             f"execute,{keywin} keys.txt,1",
             "wait,3",
             "keypress,abc+(xy){ENTER}中,1",
-            "keypress,{TAB 2}~,0",
-            "wait,1",
         ])
         lines = self.run_session(timeout_s=90)
         self.check_lines("of the session with every action", [
@@ -98,17 +84,10 @@ class EveryActionSessionTest(SessionTestCase):
             '正在下载文件"src.txt"……',
             '正在复制文件"src.txt"……',
             '正在创建文件"new.txt"……',
-            '正在创建文件"kept.txt"……',
-            '正在复制文件"src.txt"……',
-            '正在复制文件"src.txt"……',
-            '正在复制文件"src.txt"……',
             '正在复制文件"missing.txt"……',
             failure('复制文件"' + ww + '\\Temp\\missing.txt"'),
             '正在删除文件"ro.txt"……',
-            '正在删除文件"gone.txt"……',
-            failure('删除文件"' + ww + '\\gone.txt"'),
             '正在检测文件"src.txt"……',
-            '正在检测文件"never.txt"……',
             '正在添加DNS记录"qx-e2e-a.test"……',
             '正在删除DNS记录"qx-e2e-b.test"……',
             '正在注册组件"' + regdll + '"……',
@@ -116,13 +95,9 @@ class EveryActionSessionTest(SessionTestCase):
             '正在写注册表信息"' + REG_KEY + '\\Gone"……',
             '正在删除注册表信息"' + REG_KEY + '\\Gone"……',
             '正在执行程序"' + marker + ' bare one two"……',
-            '正在执行程序"' + ww + '\\' + marker + ' full x\\y"……',
             '正在执行程序"' + marker + ' minimised"……',
-            '正在执行程序"' + marker + ' badstyle"……',
-            failure('执行程序"' + marker + ' badstyle"'),
             '正在执行程序"' + keywin + ' keys.txt"……',
             '正在模拟按键"abc+(xy){ENTER}中"……',
-            '正在模拟按键"{TAB 2}~"……',
             DONE,
         ], lines)
 
@@ -131,14 +106,11 @@ class EveryActionSessionTest(SessionTestCase):
             "Temp/src.txt": source,
             "src.txt": source,
             "new.txt": b"created from the server\r\n",
-            "kept.txt": b"kept as it was\r\n",
-            ".hidden.txt": b"hidden, kept\r\n",
-            "over.txt": source,
         }
         for name, data in expected_files.items():
             path = os.path.join(w, name)
             self.check(f"content of {name}", data, read_bytes(path) if os.path.exists(path) else None)
-        for name in ("ro.txt", "never.txt", "x.txt"):
+        for name in ("ro.txt", "x.txt"):
             self.check(f"{name} exists", False, os.path.exists(os.path.join(w, name)))
 
         # The hosts file: the old address of a commented out, the new entry
@@ -152,15 +124,12 @@ class EveryActionSessionTest(SessionTestCase):
         # Started programs: a bare command runs from the work folder, the
         # updater's current folder is theirs, the style reaches them.
         cwd = windows_path(self.work_dir).lower()
-        for name, args, show in (("bare", "bare one two", "1"), ("full", "full x\\y", "0"),
-                                 ("minimised", "minimised", "7")):
+        for name, args, show in (("bare", "bare one two", "1"), ("minimised", "minimised", "7")):
             path = os.path.join(w, name + ".marker")
             got = read_marker(path) if self.poll(lambda: os.path.exists(path), bool, HELPER_TIMEOUT_S)[1] else {}
             self.check(f"marker of the {name} execute line",
                        {"args": args, "cwd": cwd, "show": show},
                        dict(got, cwd=got.get("cwd", "").rstrip("\\").lower()))
-        self.check("marker of an execute line with style 5", False,
-                   os.path.exists(os.path.join(w, "badstyle.marker")))
 
         self.check("values the script wrote and deleted", ("written by the script", None),
                    (reg_value(REG_KEY, "Written"), reg_value(REG_KEY, "Gone")))
@@ -170,9 +139,8 @@ class EveryActionSessionTest(SessionTestCase):
         self.check("value written by the registered component",
                    (ww + "\\" + regdll).lower(), (registered or "").lower())
 
-        # Keys: the waiting press has been processed when its line returned;
-        # the other had the rest of the script's time.
-        expected_keys = "abcXY\r中\t\t\r"
+        # The press waited for its keys to be processed before its line returned.
+        expected_keys = "abcXY\r中"
         got_keys, _ = self.poll(lambda: "".join(chr(int(h, 16)) for h in (
             read_bytes(keys_file).decode("ascii").split() if os.path.exists(keys_file) else [])),
             lambda keys: keys == expected_keys, 5)
@@ -185,39 +153,20 @@ class MessageBoxTest(SessionTestCase):
     def test_notice_message_alert_and_msgbox(self):
         self.start_updater("QXsBoxes")
         notice = "新的提示：正在升级，请稍候"
-        self.publish([
-            "2030-01-01",
-            "notice," + notice,
-            "message,before the boxes",
-            "alert,警告：这是一个提示框",
-            "msgbox,信息文本,64,信息标题",
-            "msgbox,没有样式的文本",
-            "msgbox,要继续吗？,33,提问",
-            "msgbox,出错了,18,停止",
-            "msgbox,小心,52.4,注意,extra,fields,dropped",
-            "message,after the boxes",
-        ])
-        # (title, text, buttons, icon) of each box in turn, and the button
-        # that answers it.
-        boxes = [
-            ((TITLE, "警告：这是一个提示框", [IDOK], "none"), IDOK),
-            (("信息标题", "信息文本", [IDOK], "asterisk"), IDOK),
-            (("", "没有样式的文本", [IDOK], "none"), IDOK),
-            (("提问", "要继续吗？", [IDOK, IDCANCEL], "question"), IDCANCEL),
-            (("停止", "出错了", [IDABORT, IDRETRY, IDIGNORE], "hand"), IDABORT),
-            (("注意", "小心", [IDYES, IDNO], "exclamation"), IDNO),
-        ]
+        self.publish(["2030-01-01", "notice," + notice, "message,before the boxes", "alert,警告：这是一个提示框",
+                      "msgbox,要继续吗？,33,提问", "message,after the boxes"])
         self.click_start()
-        for n, (expected, answer) in enumerate(boxes):
-            box = self.expect_box()
-            self.check(f"box {n + 1} (title, text, buttons, icon)", expected, self.describe_box(box))
-            if n == 0:
-                state = self.look()
-                self.check_lines("while the first box is open",
-                               [READING, ANALYSING, "before the boxes"], self.new_lines(state))
-                self.check("notice label while the first box is open", [notice], labels(state))
-                self.check("start button while a box is open", False, start_enabled(state))
-            self.answer_box(answer, box)
+        box = self.expect_box()
+        self.check("the alert (title, text, buttons)", (TITLE, "警告：这是一个提示框", [IDOK]), self.describe_box(box))
+        state = self.look()
+        self.check_lines("while the first box is open", [READING, ANALYSING, "before the boxes"], self.new_lines(state))
+        self.check("notice label while the first box is open", [notice], labels(state))
+        self.check("start button while a box is open", False, start_enabled(state))
+        self.answer_box(IDOK, box)
+        box = self.expect_box()
+        self.check("the msgbox (title, text, buttons)", ("提问", "要继续吗？", [IDOK, IDCANCEL]), self.describe_box(box))
+        # Whichever button answers it, the script goes on.
+        self.answer_box(IDCANCEL, box)
         self.check_lines("after the last box", ["after the boxes", DONE], self.wait_session_end())
         self.check("notice label after the session", [notice], labels(self.look()))
 

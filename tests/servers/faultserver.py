@@ -5,8 +5,6 @@ Paths have the form /<mode>/<size>/<name>. The file offered is <size> bytes long
 
   ok         a correct server: HEAD, ranges answered with 206
   norange    ranges ignored; GET sends 100 bytes more than HEAD announced
-  head404    HEAD answers 404
-  nolength   HEAD without Content-Length
   stall      accepts the request and never answers
   nolm       no Last-Modified
   slow       a steady slow link: the body trickles at about 24 KB/s
@@ -72,9 +70,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_HEAD(self):
         if not self.parse():
             return
-        if self.mode == "head404":
-            return self.answer(404, headers=[("Content-Length", "0")])
-        self.answer(200, headers=[] if self.mode == "nolength" else [("Content-Length", str(len(self.data)))])
+        self.answer(200, headers=[("Content-Length", str(len(self.data)))])
 
     def do_GET(self):
         if not self.parse():

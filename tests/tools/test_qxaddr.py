@@ -69,14 +69,9 @@ class QxaddrTest(unittest.TestCase):
             (["FILE", gbk], OK, gbk, "", gbk.encode("gbk")),
             (["FILE"], OK, gbk, "", None),
             (["FILE", "b" * 32], REFUSED, "", "qxaddr: refused", None),
-            (["FILE", "更新" * 8], REFUSED, "", "qxaddr: refused", None),
             (["FILE", "\U0001F600.example"], REFUSED, "", "qxaddr: refused", None),
-            (["FILE", gbk, "--codepage", "1252"], REFUSED, "", "qxaddr: refused", None),
-            (["FILE", "x", "--codepage", "12345"], REFUSED, "", "qxaddr:", None),
-            (["FILE", "x", "--force"], REFUSED, "", "usage:", None),
             (["FILE", "x", "extra"], REFUSED, "", "usage:", None),
             (["FILE", "café.example", "--codepage", "1252"], OK, "café.example", "", b"caf\xe9.example"),
-            (["FILE", "--codepage=1252"], OK, "café.example", "", None),
             (["FILE", ""], OK, NONE, "", b""),
         ]
         self.check(make_pe(), steps)
@@ -85,20 +80,17 @@ class QxaddrTest(unittest.TestCase):
                 self.check(f.read(), steps[:3] + steps[-1:])
 
     def test_files_that_are_not_programs_with_a_trailer(self):
-        refused = lambda fragment: (["FILE", "10.1.2.3"], REFUSED, "", fragment, None)
-        for data, step in ((b"0123456789", refused("10 bytes long")),
-                           (b"10.1.2.3 is the server\n" * 20, refused("qxaddr: refused")),
-                           (make_pe(section_to_end=True), refused("qxaddr: refused")),
-                           (make_pe()[:-32] + b"h" * 32, (["FILE"], OK, NONE, "without a terminating NUL", None))):
-            self.check(data, [step])
+        for data, status, fragment in ((b"0123456789", REFUSED, "10 bytes long"),
+                                       (b"10.1.2.3 is the server\n" * 20, REFUSED, "qxaddr: refused"),
+                                       (make_pe(section_to_end=True), REFUSED, "qxaddr: refused"),
+                                       (make_pe()[:-32] + b"h" * 32, OK, "without a terminating NUL")):
+            args = ["FILE", "10.1.2.3"] if status == REFUSED else ["FILE"]
+            self.check(data, [(args, status, "" if status == REFUSED else NONE, fragment, None)])
 
-    def test_missing_file_and_usage(self):
+    def test_missing_file(self):
         missing = os.path.join(tempfile.gettempdir(), "qxaddr-missing-%d.exe" % os.getpid())
         self.assertEqual(run(("Z:" + missing.replace("/", "\\")) if RUNNER else missing, "1.2.3.4")[0], FAILED)
         self.assertFalse(os.path.exists(missing), "the tool created the file")
-        self.assertEqual(run()[::2][0], REFUSED)
-        code, out, _ = run("--help")
-        self.assertEqual((code, "usage:" in out), (OK, True))
 
 
 if __name__ == "__main__":

@@ -25,17 +25,16 @@ class QxcheckTest(unittest.TestCase):
         tmp = tempfile.TemporaryDirectory()
         self.addCleanup(tmp.cleanup)
 
-        def write(name, *lines, raw=None, encoding="cp936"):
+        def write(name, *lines, raw=None):
             path = os.path.join(tmp.name, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
-                f.write(raw if raw is not None else "".join(l + "\r\n" for l in lines).encode(encoding))
+                f.write(raw if raw is not None else "".join(l + "\r\n" for l in lines).encode("cp936"))
             return path
 
         clean, missing = write("clean.inf", "2024-03-01", "message,好"), os.path.join(tmp.name, "missing.inf")
         one, two = write("one.inf", "2024-03-01", "dowload,x"), write("two.inf", "2024-03-01", "dowload,x", "wait,5s")
         gbk = write("gbk.inf", "2024-03-01 10:00:00", "message,你好")
-        utf8 = write("utf8.inf", "2024-03-01", "message,你好", encoding="utf-8")
         dirty = write("dirty.inf", "2024-03-01", 'dow"l\\你\t,x')
         www = os.path.join(tmp.name, "www")
         write("www/qxupdate/update.inf", "2024-03-01", "update,app.exe", "create,gone.ini", "down,/files/big.zip")
@@ -52,21 +51,16 @@ class QxcheckTest(unittest.TestCase):
             # One unreadable script decides the status, and no summary follows.
             ([one, missing], UNREADABLE, lambda out: out.count("\n") == 1,
              lambda err: err.startswith(missing + ": cannot be read: ") and err.count("\n") == 1),
-            ([tmp.name], UNREADABLE, Part(""), Part("")),
             ([gbk], CLEAN, "", "no findings\n"),
             (["--codepage", "65001", gbk], FINDINGS, Part(":2:9: invalid-byte: "), "1 finding\n"),
-            (["--codepage", "65001", utf8], CLEAN, "", "no findings\n"),
-            (["--previous", "2024-03-01", gbk], CLEAN, "", "no findings\n"),
             (["--previous", "2024-03-01 10:00:00", gbk], FINDINGS, Part(":1:1: stamp-not-later: "), "1 finding\n"),
             ([write("bad.inf", raw=b"2024-03-01\xff")], FINDINGS, Part("not valid in code page 936"), Part("")),
             (["--server", www], FINDINGS, Part(":3:8: server-missing: "), "1 finding\n"),
-            (["--server", www + "/"], FINDINGS, Part(":3:8: server-missing: "), "1 finding\n"),
             (["--server", os.path.join(SOURCE_DIR, "samples", "update")], CLEAN, "", "no findings\n"),
             (["--json", clean], CLEAN, '{"findings":[],"errors":[]}\n', ""),
             (["--help"], CLEAN, Part("--server DIR"), Part("")),
         ] + [(args, UNREADABLE, Part(""), Part("usage:")) for args in (
-            ["--codepage", "x", clean], ["--codepage", "99999", clean], ["--previous", "yesterday", clean],
-            ["--frobnicate", clean], [], ["--server"])]
+            ["--codepage", "99999", clean], ["--frobnicate", clean], [])]
         for args, status, out, err in cases:
             with self.subTest(args=args):
                 got = subprocess.run([TOOL, *args], capture_output=True, timeout=30)

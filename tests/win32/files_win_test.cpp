@@ -150,7 +150,6 @@ TEST_F(FilesWin32, ListMatchesAttributeMasksAndChineseNames) {
         {P(u"*"), 0, "normal.txt,ro.txt,中文.txt"},
         {P(u"*"), attr::kHidden | attr::kSystem, "hidden.txt,normal.txt,ro.txt,system.txt,中文.txt"},
         {P(u"*"), attr::kDirectory, "normal.txt,ro.txt,sub,中文.txt"},
-        {dir + u"\\", 23, "hidden.txt,normal.txt,ro.txt,sub,system.txt,中文.txt"},
         {P(u"NORMAL.TXT"), 0, "normal.txt"},
         {P(u"nofolder\\*"), 23, ""},
     };

@@ -215,76 +215,6 @@ int Click(const Args& a, HWND top) {
   }
 }
 
-// The icon handle of another process cannot be read, so the box's icon is told by its pixels: the icon
-// control is copied from the screen and compared with each standard icon drawn here over black and over
-// white; pixels an icon leaves transparent or blends do not count.
-struct Canvas {
-  HDC dc = CreateCompatibleDC(nullptr);
-  DWORD* bits = nullptr;
-  HBITMAP bmp;
-  HGDIOBJ old;
-  int w, h;
-  Canvas(int width, int height, DWORD fill) : w(width), h(height) {
-    BITMAPINFO bi = {};
-    bi.bmiHeader = {sizeof bi.bmiHeader, w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
-    old = SelectObject(dc, bmp);
-    for (int i = 0; i < w * h; ++i) bits[i] = fill;
-  }
-  ~Canvas() {
-    SelectObject(dc, old);
-    DeleteObject(bmp);
-    DeleteDC(dc);
-  }
-  DWORD At(int x, int y) const { return GdiFlush(), bits[y * w + x] & 0xFFFFFF; }
-};
-
-double Score(const Canvas& screen, HICON icon, int size, int ox, int oy) {
-  Canvas black(size, size, 0), white(size, size, 0xFFFFFF);
-  DrawIconEx(black.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-  DrawIconEx(white.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-  int opaque = 0, same = 0;
-  for (int y = 0; y < size; ++y) {
-    for (int x = 0; x < size; ++x) {
-      const DWORD p = black.At(x, y);
-      if (p != white.At(x, y) || ox + x < 0 || oy + y < 0 || ox + x >= screen.w || oy + y >= screen.h) continue;
-      ++opaque;
-      bool alike = true;
-      for (int s = 0; s < 24; s += 8) alike = alike && abs(int((p >> s) & 0xFF) - int((screen.At(ox + x, oy + y) >> s) & 0xFF)) <= 12;
-      same += alike;
-    }
-  }
-  return opaque < 50 ? 0.0 : double(same) / opaque;
-}
-
-int BoxIcon(HWND box) {
-  HWND control = nullptr;
-  for (HWND c : Children(box)) {
-    if (Is(c, L"Static") && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(c)) control = c;
-  }
-  const char* best = "none";
-  if (control) {
-    RECT r;
-    GetWindowRect(control, &r);
-    Canvas shot(r.right - r.left, r.bottom - r.top, 0);
-    HDC desktop = GetDC(nullptr);
-    BitBlt(shot.dc, 0, 0, shot.w, shot.h, desktop, r.left, r.top, SRCCOPY);
-    ReleaseDC(nullptr, desktop);
-    const int size = GetSystemMetrics(SM_CXICON);
-    double bestScore = 0.9;
-    const std::pair<const char*, LPCWSTR> icons[] = {
-        {"hand", IDI_HAND}, {"question", IDI_QUESTION}, {"exclamation", IDI_EXCLAMATION}, {"asterisk", IDI_ASTERISK}};
-    for (const auto& icon : icons) {
-      HICON handle = LoadIconW(nullptr, icon.second);
-      // At the control's corner, or centred in a larger control.
-      const double s = std::max(Score(shot, handle, size, 0, 0),
-                                Score(shot, handle, size, (shot.w - size) / 2, (shot.h - size) / 2));
-      if (s > bestScore) bestScore = s, best = icon.first;
-    }
-  }
-  return Emit(std::string("{\"icon\":\"") + best + "\"}"), kOk;
-}
-
 // Follows one window until it is gone: "ready", then "seen", "caption" and "items" at each change with
 // the time since "ready", and "gone" with every caption and the last readable items. A window that
 // another copy closes within a second is caught this way, where one run per look would miss it.
@@ -376,7 +306,6 @@ int wmain(int argc, wchar_t** argv) {
   if (found != kOk) return found;
   if (c == L"state") return Emit(StateJson(top)), kOk;
   if (c == L"msgbox") return Emit(BoxJson(top)), kOk;
-  if (c == L"boxicon") return BoxIcon(top);
   if (c == L"click") return Click(a, top);
   if (c == L"answer") {
     // Done when the box has gone: the next look must not find it still there.
@@ -393,5 +322,5 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(top, c == L"close" ? WM_CLOSE : WM_SYSCOMMAND, wcstoul(a.arg.c_str(), nullptr, 0), 0);
     return Emit("{\"posted\":true}"), kOk;
   }
-  return Fail(kUsage, "usage: qxdriver state|count|click|close|syscommand|msgbox|boxicon|answer|settext|follow");
+  return Fail(kUsage, "usage: qxdriver state|count|click|close|syscommand|msgbox|answer|settext|follow");
 }
