@@ -11,7 +11,6 @@ import itertools
 import json
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -157,27 +156,6 @@ def script_bytes(lines):
 
 
 # ---------------------------------------------------------------- the driver
-
-class LineReader:
-    """Lines from a pipe, each with a time limit."""
-
-    def __init__(self, stream):
-        self._fd, self._buf, self.lines = stream.fileno(), b"", []
-
-    def readline(self, timeout_s):
-        deadline = time.monotonic() + timeout_s
-        while b"\n" not in self._buf:
-            left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self._fd], [], [], left)[0]:
-                return None
-            chunk = os.read(self._fd, 65536)
-            if not chunk:
-                return None
-            self._buf += chunk
-        line, _, self._buf = self._buf.partition(b"\n")
-        self.lines.append(line.decode("utf-8", "replace"))
-        return self.lines[-1]
-
 
 class DriverResult:
     def __init__(self, argv, rc, objects):
@@ -330,7 +308,6 @@ class SessionTestCase(unittest.TestCase):
         for proc in self.watchers:
             proc.kill()
             proc.wait(30)
-            proc.stdout.close()
         kill_test_programs()
 
     # ------------------------------------------------------------ failing with the state

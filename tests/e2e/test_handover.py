@@ -13,7 +13,7 @@ import time
 import unittest
 
 from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, DRIVER_OVERHEAD_S, EXE, IDCANCEL, IDOK, READING,
-                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, Driver, LineReader, Nginx, SessionTestCase,
+                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, Driver, Nginx, SessionTestCase,
                      forget_settings, hexu, items_of, linux_path, prefix_processes, read_bytes, reg_values,
                      script_bytes, start_enabled, stored_stamp, write_address)
 
@@ -36,37 +36,36 @@ MENU_SET_ADDRESS, EDIT_ID, TRAILER_SIZE, FILE_RETRY_S, HANDOVER_TIMEOUT_S = 100,
 
 
 class Follower:
-    """A driver following one window until it is gone: its captions, each change of its progress list
-    with the time it was seen, and its last readable list."""
+    """A driver following one window until it is gone. Its JSON lines go to a file in the test's folder:
+    each caption and change of the progress list with the time it was seen, then every caption and the
+    last readable list."""
 
-    def __init__(self, test, timeout_s, **selector):
-        self.test = test
+    def __init__(self, test, who, timeout_s, **selector):
+        self.test, self.who, self.path = test, who, os.path.join(test.work_dir, f"follow-{who}.jsonl")
         argv = ["follow", "--timeout-ms", str(int(timeout_s * 1000)), *Driver.selector(**selector)]
-        self.what = " ".join(f"{k}={v}" for k, v in selector.items())
-        self.proc = subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        test.watchers.append(self.proc)
-        self.reader = LineReader(self.proc.stdout)
-        self.events, self.gone, self.captions, self.last_lines = [], None, None, None
-        line = self.reader.readline(DRIVER_OVERHEAD_S)
-        if line is None or json.loads(line).get("event") != "ready":
-            test.fail_with_state(f"the driver following {self.what} did not get ready; "
-                                 f"it printed {self.reader.lines!r}")
+        with open(self.path, "wb") as out:
+            test.watchers.append(subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
+                                                  stdout=out, stderr=subprocess.DEVNULL))
+        # Ready once it printed its first line: only then may the window start to go.
+        if not test.poll(self.events, bool, DRIVER_OVERHEAD_S)[1]:
+            test.fail_with_state(f"the driver following {who} did not get ready")
 
-    def take(self, timeout_s):
-        line = self.reader.readline(timeout_s)
-        event = json.loads(line) if line else {}
-        self.events.append(event)
-        if event.get("event") == "gone":
-            self.gone, self.captions = event, event["captions"]
-            self.last_lines = event["items"]
-        if "error" in event:
-            self.test.fail_with_state(f"the driver following {self.what}: {event['error']}; it saw:{self.history()}")
+    def events(self):
+        with open(self.path, "rb") as f:
+            lines = f.read().decode("utf-8", "replace").splitlines(True)
+        return [json.loads(line) for line in lines if line.endswith("\n")]
+
+    def gone(self):
+        """The last event once the window has gone, else None."""
+        last = self.events()[-1]
+        if "error" in last:
+            self.test.fail_with_state(f"the driver following {self.who}: {last['error']}; it saw:{self.history()}")
+        return last if last.get("event") == "gone" else None
 
     def history(self):
         return "".join(f"\n    {e['t_ms']} ms: " + (f"caption {e['caption']!r}" if "caption" in e else
                                                    f"lines {e['items']}" if e.get("items") is not None else e["event"])
-                       for e in self.events if "t_ms" in e) or " nothing"
+                       for e in self.events() if "t_ms" in e) or " nothing"
 
 
 class HandOverTestCase(SessionTestCase):
@@ -140,35 +139,34 @@ class HandOverTestCase(SessionTestCase):
 
     def follow_handover(self, a_state):
         """Followers of A (by its handle) and of T (by its file name)."""
-        return (Follower(self, HANDOVER_TIMEOUT_S + 20, hwnd=a_state["hwnd"]),
-                Follower(self, HANDOVER_TIMEOUT_S + 20, exe=TEMP_NAME))
+        return (Follower(self, "A", HANDOVER_TIMEOUT_S + 20, hwnd=a_state["hwnd"]),
+                Follower(self, "T", HANDOVER_TIMEOUT_S + 20, exe=TEMP_NAME))
 
     def wait_handover(self, follow_a, follow_t):
         """Waits until A and T are gone, noting the copies' command lines."""
         deadline = time.monotonic() + HANDOVER_TIMEOUT_S
-        for f, who in ((follow_a, "A"), (follow_t, "T")):
-            while f.gone is None:
+        for f in (follow_a, follow_t):
+            while f.gone() is None:
                 self.note_processes()
                 if time.monotonic() > deadline:
-                    self.fail_with_state(f"{who} should have closed within {HANDOVER_TIMEOUT_S} s "
-                                         f"of the hand-over's start; what the driver saw of it:"
-                                         f"{f.history()}")
-                f.take(0.05)
+                    self.fail_with_state(f"{f.who} should have closed within {HANDOVER_TIMEOUT_S} s of the "
+                                         f"hand-over's start; what the driver saw of it:{f.history()}")
+                time.sleep(0.05)
         self.note_processes()
 
     def check_chain(self, follow_a, follow_t, caption_t, a_lines, t_lines=TEMP_LINES):
         """A and T each took a fresh tag as caption and passed it on as the
         next copy's only argument; their last progress lines. Returns N's
         state once it shows its lines."""
-        a_caps, t_caps = follow_a.captions, follow_t.captions
+        a_caps, t_caps = follow_a.gone()["captions"], follow_t.gone()["captions"]
         self.check("captions of A and of T, <tag> standing for 32 characters 0-9A-F",
                    [[CAPTION, "<tag>"], [caption_t, "<tag>"]],
                    [[re.sub("^[0-9A-F]{32}$", "<tag>", c or "") for c in caps] for caps in (a_caps, t_caps)])
         self.check(f"T's tag differs from A's {a_caps[1]!r}", True, t_caps[1] != a_caps[1])
-        for who, f, lines in (("A", follow_a, a_lines), ("T", follow_t, t_lines)):
-            if f.last_lines != lines:
-                self.fail_with_state(f"{who}'s last progress lines: expected {lines!r}, got "
-                                     f"{f.last_lines!r}; what the driver saw:{f.history()}")
+        for f, lines in ((follow_a, a_lines), (follow_t, t_lines)):
+            if f.gone()["items"] != lines:
+                self.fail_with_state(f"{f.who}'s last progress lines: expected {lines!r}, got "
+                                     f"{f.gone()['items']!r}; what the driver saw:{f.history()}")
         self.check("the arguments T was started with", [[a_caps[1]]], self.started_with(TEMP_NAME))
         n = self.wait_for(lambda s: items_of(s) == RESTARTED_LINES and start_enabled(s), 15,
                           f"the restarted copy showing {RESTARTED_LINES} and its start button enabled")

@@ -1,4 +1,4 @@
-// The Win32 clock and code-page conversion; the system menu of the real updater window.
+// Code-page conversion through Windows; the system menu of the real updater window.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,7 +7,6 @@
 
 #include "../unit/fakes/FakePlatform.h"
 #include "app/frmUpdate_win.h"
-#include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
 #include "platform/win32/files_win.h"
 #include "support/TestValues.h"
@@ -16,17 +15,6 @@ namespace qx {
 namespace {
 
 using test::Hex;
-
-TEST(Win32Clock, TimeOfDayHasMillisecondsAndStaysWithinADay) {
-    Win32Clock clock;
-    const double first = clock.SecondsSinceMidnight();
-    clock.Sleep(120);
-    const double second = clock.SecondsSinceMidnight();
-    // Forward on the 24-hour dial, so a reading just after midnight still counts as later; whole
-    // seconds only would give a step of 0 or 1.
-    const double step = second - first + (second < first ? 86400.0 : 0.0);
-    EXPECT_TRUE(first >= 0 && second < 86400.0 && step >= 0.08 && step <= 0.6) << first << " to " << second;
-}
 
 TEST(Win32CodePage, ConvertsBothWays) {
     const struct {
