@@ -6,7 +6,6 @@ Paths have the form /<mode>/<size>/<name>. The file offered is <size> bytes long
   ok         a correct server: HEAD, ranges answered with 206
   norange    ranges ignored; GET sends 100 bytes more than HEAD announced
   stall      accepts the request and never answers
-  nolm       no Last-Modified
   slow       a steady slow link: the body trickles at about 24 KB/s
   midstall   GET sends its header and half the body, then nothing more
   replace    the file is replaced after the first GET for its name: later answers offer other bytes of
@@ -39,8 +38,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self, status, body=b"", headers=()):
         self.send_response(status)
-        if self.mode != "nolm" and status < 400:
-            self.send_header("Last-Modified", REPLACED_MODIFIED if self.replaced else LAST_MODIFIED)
+        self.send_header("Last-Modified", REPLACED_MODIFIED if self.replaced else LAST_MODIFIED)
         for name, value in headers:
             self.send_header(name, value)
         self.end_headers()

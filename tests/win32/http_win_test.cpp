@@ -89,18 +89,15 @@ TEST_F(HttpWin, AnswersOfWellAndBadlyBehavedServers) {
         int status;
         Bytes body;
         const char16_t* length;
-        bool dated;
     } cases[] = {
-        {"/ok/1500000/a.bin", 1048576, 2097151, "", 206, FaultContent(1500000).substr(1048576), u"1500000", true},
-        {"/nolm/10/b.bin", 0, 9, "", 206, FaultContent(10), u"10", false},
-        {"/norange/3000/c.bin", 0, 999, "", 200, FaultContent(3100), u"3000", true},
+        {"/ok/1500000/a.bin", 1048576, 2097151, "", 206, FaultContent(1500000).substr(1048576), u"1500000"},
+        {"/norange/3000/c.bin", 0, 999, "", 200, FaultContent(3100), u"3000"},
         // Changed since the date the range was asked against: all of the new file, never a splice.
-        {"/replace/3000/f.bin", 0, 999, "", 206, FaultContent(1000), u"3000", true},
-        {"/replace/3000/f.bin", 1000, 1999, "Tue, 15 Nov 1994 08:12:31 GMT", 200, FaultContent(3000, true),
-         u"3000", true},
+        {"/replace/3000/f.bin", 0, 999, "", 206, FaultContent(1000), u"3000"},
+        {"/replace/3000/f.bin", 1000, 1999, "Tue, 15 Nov 1994 08:12:31 GMT", 200, FaultContent(3000, true), u"3000"},
         // Text as stored: the client asks for no compression.
-        {"nginx/qxupdate/plain.txt", 0, 1023, "", 206, text, u"34", true},
-        {"tls/qxupdate/tls.bin", 0, 299999, "", 206, FaultContent(300000), u"300000", true},
+        {"nginx/qxupdate/plain.txt", 0, 1023, "", 206, text, u"34"},
+        {"tls/qxupdate/tls.bin", 0, 299999, "", 206, FaultContent(300000), u"300000"},
     };
     Win32HttpClient http;
     for (const Case& c : cases) {
@@ -116,7 +113,7 @@ TEST_F(HttpWin, AnswersOfWellAndBadlyBehavedServers) {
         EXPECT_EQ(http.Get(url, c.first, c.last, FromUtf8(c.ifRange), got, patient).status, c.status);
         EXPECT_TRUE(got.body == c.body) << got.body.size() << " bytes";
         EXPECT_EQ(ToUtf8(head.contentLength), ToUtf8(c.length));
-        EXPECT_EQ(!head.lastModified.empty(), c.dated);
+        EXPECT_FALSE(head.lastModified.empty());
     }
 }
 
