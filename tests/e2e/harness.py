@@ -176,11 +176,9 @@ class Driver:
 
     @staticmethod
     def selector(caption=None, title=None, exe=None, hwnd=None):
-        args = []
-        for flag, value in (("--caption-hex", caption), ("--title-hex", title)):
-            if value is not None:
-                args += [flag, hexu(value)]
-        return args + (["--exe", exe] if exe else []) + (["--hwnd", hwnd] if hwnd else [])
+        text = caption if caption is not None else title  # a box's title is its caption
+        return (["--caption-hex", hexu(text)] if text is not None else []) + (["--exe", exe] if exe else []) + \
+            (["--hwnd", hwnd] if hwnd else [])
 
     def run(self, command, *args, timeout_ms=0, **selector):
         argv = [command, *args, *self.selector(**selector), "--timeout-ms", str(int(timeout_ms))]
@@ -210,8 +208,14 @@ class Driver:
         return self.run("count", **selector).first["windows"]
 
     def msgbox(self, timeout_ms=0, **selector):
+        """A message or input box: hwnd, title, text and visible buttons. Wine's boxes create every standard
+        button and hide the unused ones; the text is the static 0xFFFF, an input box's its first static."""
         r = self.run("msgbox", timeout_ms=timeout_ms, **selector)
-        return r.first if r.ok else None
+        if not r.ok:
+            return None
+        texts = [c["text"] for c in sorted(controls(r.first, "Static"), key=lambda c: c["id"] != 0xFFFF) if c["text"]]
+        return dict(hwnd=r.first["hwnd"], title=r.first["caption"], text=(texts or [""])[0],
+                    buttons=[b for b in controls(r.first, "Button") if b["visible"]])
 
 
 def controls(state, cls):

@@ -181,19 +181,6 @@ std::string StateJson(HWND top) {
          ",\"rect\":" + rect + ",\"controls\":[" + controls + "],\"items\":" + Items(top) + "}";
 }
 
-// Wine's message boxes create every standard button and hide the unused ones; their text is the static
-// control 0xFFFF, an input box's the first static with a text.
-std::string BoxJson(HWND box) {
-  std::wstring text;
-  std::string buttons;
-  for (HWND c : Children(box)) {
-    if (Is(c, L"Static") && (GetDlgCtrlID(c) == 0xFFFF || text.empty())) text = Text(c);
-    if (Is(c, L"Button") && IsWindowVisible(c)) buttons += (buttons.empty() ? "" : ",") + ControlJson(c);
-  }
-  return "{\"hwnd\":" + Hwnd(box) + ",\"title\":" + Str(Text(box)) + ",\"text\":" + Str(text) +
-         ",\"buttons\":[" + buttons + "]}";
-}
-
 // Posts the click as a pressed button reports it to its parent; a disabled button is not pressed.
 int Click(const Args& a, HWND top) {
   std::wstring label;
@@ -278,7 +265,7 @@ int wmain(int argc, wchar_t** argv) {
       continue;
     }
     ++i;
-    if (flag == L"--caption-hex" || flag == L"--title-hex") {
+    if (flag == L"--caption-hex") {
       a.hasCaption = FromHex(value, &a.caption);
       if (!a.hasCaption) return Fail(kUsage, "bad hex");
     } else if (flag == L"--exe") {
@@ -304,8 +291,7 @@ int wmain(int argc, wchar_t** argv) {
   HWND top = nullptr;
   const int found = One(a, &top);
   if (found != kOk) return found;
-  if (c == L"state") return Emit(StateJson(top)), kOk;
-  if (c == L"msgbox") return Emit(BoxJson(top)), kOk;
+  if (c == L"state" || c == L"msgbox") return Emit(StateJson(top)), kOk;
   if (c == L"click") return Click(a, top);
   if (c == L"answer") {
     // Done when the box has gone: the next look must not find it still there.
