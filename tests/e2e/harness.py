@@ -42,7 +42,7 @@ READING = "正在读取服务器上的升级信息……"
 ANALYSING = "正在分析升级信息……"
 DONE = "升级完毕。"
 IDOK, IDCANCEL = 1, 2
-WINDOW_TIMEOUT_S, SESSION_TIMEOUT_S, EXIT_TIMEOUT_S = 30, 60, 10
+WINDOW_TIMEOUT_S, SESSION_TIMEOUT_S = 30, 60
 # A driver run costs about half a second of Wine start-up; this is its limit beyond its own wait.
 DRIVER_OVERHEAD_S = 60
 
@@ -347,12 +347,6 @@ class SessionTestCase(unittest.TestCase):
                  for e, g in itertools.zip_longest(expected, got)]
         self.check(f"progress lines {what}", expected, [g for g in shown if g is not None])
 
-    def expect_exit(self, app, timeout_s, why):
-        try:
-            return app.proc.wait(timeout_s)
-        except subprocess.TimeoutExpired:
-            self.fail_with_state(f"{app.name} should have ended within {timeout_s} s {why}")
-
     # ------------------------------------------------------------ setting up
 
     def folder(self, *parts):
@@ -365,13 +359,10 @@ class SessionTestCase(unittest.TestCase):
 
     def start_app(self, path, cwd, name):
         """Starts a copy and waits for its window with the start button enabled."""
-        app = App(path, cwd, self.work_dir, name)
-        self.apps.append(app)
-        self.updater = app
-        if self.look(timeout_ms=WINDOW_TIMEOUT_S * 1000) is None:
-            self.fail_with_state(f"expected a window captioned {self.caption!r} within {WINDOW_TIMEOUT_S} s; "
-                                 f"the driver said {self.driver.last!r}")
-        return self.wait_for(start_enabled, 10, f"the button {START!r} enabled")
+        self.updater = App(path, cwd, self.work_dir, name)
+        self.apps.append(self.updater)
+        return self.wait_for(start_enabled, WINDOW_TIMEOUT_S,
+                             f"a window captioned {self.caption!r} with {START!r} enabled")
 
     def start_updater(self, base_name):
         """A copy named base_name.exe in the test's folder, addressed to this test's nginx, with no

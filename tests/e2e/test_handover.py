@@ -12,15 +12,14 @@ import subprocess
 import time
 import unittest
 
-from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, DRIVER_OVERHEAD_S, EXE, IDCANCEL, IDOK, READING,
-                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, Driver, Nginx, SessionTestCase,
+from harness import (ANALYSING, BUILD_DIR, CAPTION, DONE, DRIVER, DRIVER_OVERHEAD_S, EXE, IDCANCEL, IDOK, READING,
+                     SETTINGS_ROOT, TITLE, WINE_RUN, Driver, Nginx, SessionTestCase,
                      forget_settings, hexu, items_of, linux_path, prefix_processes, read_bytes, reg_values,
                      script_bytes, start_enabled, stored_stamp, write_address)
 
 EXE_NEXT = os.environ.get("QX_EXE_NEXT") or os.path.join(BUILD_DIR, "qxupdate-1.1.2", "QXUpdate.exe")
 VERSION_NEXT = os.environ.get("QX_VERSION_NEXT") or "1.1.2"
 
-CAPTION = TITLE + "(版本" + VERSION + ")"
 CAPTION_NEXT = TITLE + "(版本" + VERSION_NEXT + ")"
 INSTALLED_NAME = "QXUpdate.exe"
 TEMP_NAME = "QXUpdateTemp.exe"
@@ -69,9 +68,8 @@ class Follower:
 
 
 class HandOverTestCase(SessionTestCase):
-    """Each test installs the updater as QXUpdate.exe in a folder of its own
-    on drive C: of the prefix, with the hand-over settings, the stamp and the
-    download folder's temporary copy cleared before and after."""
+    """Each test installs the updater as QXUpdate.exe in a folder of its own on drive C: of the prefix,
+    with the hand-over settings, the stamp and the download folder's temporary copy cleared around it."""
 
     time_limit_s = 150
 
@@ -85,20 +83,16 @@ class HandOverTestCase(SessionTestCase):
         super().setUp()
         self._clear_shared_state()
         self.addCleanup(self._clear_shared_state)
-        self.install_win = INSTALL_ROOT_WIN + "\\" + self._testMethodName
-        self.install_dir = linux_path(self.install_win)
+        self.install_dir = linux_path(INSTALL_ROOT_WIN + "\\" + self._testMethodName)
         shutil.rmtree(self.install_dir, ignore_errors=True)
         # Left in place afterwards for a look at what a failed test left.
         os.makedirs(self.install_dir)
         self.installed = os.path.join(self.install_dir, INSTALLED_NAME)
-        self.temp_copy = os.path.join(self.install_dir, TEMP_NAME)
-        self.base_name = "QXUpdate"
-        self.exe_name = INSTALLED_NAME
+        self.base_name, self.exe_name = "QXUpdate", INSTALLED_NAME
         self.seen_processes = {}
 
     def _clear_shared_state(self):
-        # Every copy, whatever its name, shares the "Update" section; the
-        # stamp and folders belong to the base names used here.
+        # Every copy, whatever its name, shares the "Update" section; the stamp belongs to the base name.
         for base in ("QXUpdate", "QXUpdateTemp"):
             forget_settings(base)
         try:
@@ -154,27 +148,25 @@ class HandOverTestCase(SessionTestCase):
                 time.sleep(0.05)
         self.note_processes()
 
-    def check_chain(self, follow_a, follow_t, caption_t, a_lines, t_lines=TEMP_LINES):
-        """A and T each took a fresh tag as caption and passed it on as the
-        next copy's only argument; their last progress lines. Returns N's
-        state once it shows its lines."""
+    def check_chain(self, follow_a, follow_t, caption_t, a_lines):
+        """A and T each took a fresh tag as caption and passed it on as the next copy's only argument;
+        their last progress lines; N shows its lines."""
         a_caps, t_caps = follow_a.gone()["captions"], follow_t.gone()["captions"]
         self.check("captions of A and of T, <tag> standing for 32 characters 0-9A-F",
                    [[CAPTION, "<tag>"], [caption_t, "<tag>"]],
                    [[re.sub("^[0-9A-F]{32}$", "<tag>", c or "") for c in caps] for caps in (a_caps, t_caps)])
         self.check(f"T's tag differs from A's {a_caps[1]!r}", True, t_caps[1] != a_caps[1])
-        for f, lines in ((follow_a, a_lines), (follow_t, t_lines)):
+        for f, lines in ((follow_a, a_lines), (follow_t, TEMP_LINES)):
             if f.gone()["items"] != lines:
                 self.fail_with_state(f"{f.who}'s last progress lines: expected {lines!r}, got "
                                      f"{f.gone()['items']!r}; what the driver saw:{f.history()}")
         self.check("the arguments T was started with", [[a_caps[1]]], self.started_with(TEMP_NAME))
-        n = self.wait_for(lambda s: items_of(s) == RESTARTED_LINES and start_enabled(s), 15,
-                          f"the restarted copy showing {RESTARTED_LINES} and its start button enabled")
+        self.wait_for(lambda s: items_of(s) == RESTARTED_LINES and start_enabled(s), 15,
+                      f"the restarted copy showing {RESTARTED_LINES} and its start button enabled")
         self.note_processes()
-        restarted = [args for args in self.started_with(INSTALLED_NAME) if args]
-        self.check("the arguments N was started with", [[t_caps[1]]], restarted)
+        self.check("the arguments N was started with", [[t_caps[1]]],
+                   [args for args in self.started_with(INSTALLED_NAME) if args])
         self.seen = len(RESTARTED_LINES)
-        return n
 
     def check_next_session(self, new_server, old_server, stamp, text):
         """The restarted copy's next session reads the script from new_server alone."""
@@ -208,18 +200,16 @@ class AddressHandOverTest(HandOverTestCase):
         r = self.driver.run("syscommand", str(MENU_SET_ADDRESS), caption=CAPTION, exe=INSTALLED_NAME)
         if not r.ok:
             self.fail_with_state(f"could not pick the menu item: {r!r}")
-        dialog = self.driver.msgbox(title=TITLE, exe=INSTALLED_NAME, timeout_ms=10000)
-        if dialog is None:
-            self.fail_with_state(f"expected the address dialog titled {TITLE!r}: {self.driver.last!r}")
-        self.check("the dialog's prompt and buttons", ("请输入在线升级服务器的IP地址：", [(IDOK, "确定"), (IDCANCEL, "取消")]),
-                   (dialog["text"], sorted((b["id"], b["text"]) for b in dialog["buttons"])))
+        dialog = self.expect_box()
+        self.check("the dialog's title, prompt and buttons",
+                   (TITLE, "请输入在线升级服务器的IP地址：", [(IDOK, "确定"), (IDCANCEL, "取消")]),
+                   (dialog["title"], dialog["text"], sorted((b["id"], b["text"]) for b in dialog["buttons"])))
         typed = self.driver.run("settext", hexu(new_server.address), "--id", str(EDIT_ID),
                                 hwnd=dialog["hwnd"])
         if not typed.ok:
             self.fail_with_state(f"could not type the new address: {typed!r}")
         self.check("the address the dialog offered", old_server.address, typed.first["before"])
-        if not self.driver.run("answer", f"id:{IDOK}", hwnd=dialog["hwnd"], timeout_ms=10000).ok:
-            self.fail_with_state(f"could not confirm the dialog: {self.driver.last!r}")
+        self.answer_box(IDOK, dialog)
 
         self.wait_handover(follow_a, follow_t)
         self.check_chain(follow_a, follow_t, CAPTION, ["正在设置升级服务器地址……"])
