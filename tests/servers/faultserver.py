@@ -21,8 +21,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
     log_message = lambda *_: None
 
-    def answer(self, status, body, headers=(), sent=None):
-        """Headers for all of body; only sent (all of body when None) follows them."""
+    def answer(self, status, body, headers=(), sent=None):  # headers for all of body; then sent, or all of it
         self.send_response(status)
         for name, value in [("Last-Modified", "Tue, 15 Nov 1994 08:12:31 GMT"), ("Content-Length", str(len(body))),
                             *headers]:

@@ -22,6 +22,11 @@ def free_port():
         return s.getsockname()[1]
 
 
+def listening(port):
+    with socket.socket() as s:
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
 def make_certificates(folder, name):
     # 127.0.0.1 also as a DNS name: Wine's TLS client compares the host name with DNS names only.
     def openssl(*args):
@@ -78,7 +83,7 @@ http {{
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         for port in [self.port, *self.tls.values()]:
-            while socket.socket().connect_ex(("127.0.0.1", port)) != 0:
+            while not listening(port):
                 if self.proc.poll() is not None or time.monotonic() > deadline:
                     self.stop()
                     raise AssertionError(f"nginx did not start on port {port}")

@@ -60,9 +60,9 @@ protected:
             out->Close();
         }
         const Bytes der = Win32FileSystem().ReadAll(u"Z:" + Env("QX_TLS_CA"));
-        const auto* bytes = reinterpret_cast<const BYTE*>(der.data());
+        const auto* b = reinterpret_cast<const BYTE*>(der.data());
         HCERTSTORE root = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-        ready_ = root && ::CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, bytes, static_cast<DWORD>(der.size()),
+        ready_ = root && ::CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, b, static_cast<DWORD>(der.size()),
                                                             CERT_STORE_ADD_REPLACE_EXISTING, nullptr) &&
                  ::CertControlStore(root, 0, CERT_STORE_CTRL_COMMIT, nullptr);
         if (root) ::CertCloseStore(root, 0);
