@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """The test servers on 127.0.0.1. As a module: Nginx, one per end-to-end test. `servers.py COMMAND...` runs
 COMMAND with nginx (plain, and over TLS with certificates from a test CA and from a CA trusted nowhere) and the
-fault server in QX_NGINX_PORT, QX_TLS_PORT, QX_TLS_UNTRUSTED_PORT, QX_TLS_CA (DER), QX_FAULT_PORT, QX_WWW_ROOT."""
+fault server in QX_NGINX_PORT, QX_TLS_PORT, QX_TLS_UNTRUSTED_PORT, QX_TLS_CA (DER), QX_FAULT_PORT, QX_WWW_ROOT
+and QX_NGINX_ACCESS_LOG ('METHOD URI STATUS' lines)."""
 import os
 import shutil
 import signal
 import socket
-import ssl
 import subprocess
 import sys
 import tempfile
@@ -33,14 +33,11 @@ def make_certificates(folder, name):
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", *args], cwd=folder,
                        check=True, capture_output=True)
     os.makedirs(folder)
-    openssl("-keyout", "ca.key", "-out", "ca.crt", "-subj", f"/CN={name}",
+    openssl("-keyout", "ca.key", "-out", "ca.der", "-outform", "DER", "-subj", f"/CN={name}",
             "-addext", "basicConstraints=critical,CA:TRUE")
-    openssl("-keyout", "server.key", "-out", "server.crt", "-subj", "/CN=127.0.0.1", "-CA", "ca.crt",
-            "-CAkey", "ca.key",
+    openssl("-keyout", "server.key", "-out", "server.crt", "-subj", "/CN=127.0.0.1", "-CA", "ca.der", "-CAkey", "ca.key",
             "-addext", "basicConstraints=critical,CA:FALSE", "-addext", "extendedKeyUsage=serverAuth",
             "-addext", "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost")
-    with open(os.path.join(folder, "ca.crt")) as pem, open(os.path.join(folder, "ca.der"), "wb") as der:
-        der.write(ssl.PEM_cert_to_DER_cert(pem.read()))
 
 
 class Nginx:
@@ -71,9 +68,8 @@ http {{
     client_body_temp_path {self.root}/body; proxy_temp_path {self.root}/proxy;
     fastcgi_temp_path {self.root}/fastcgi; uwsgi_temp_path {self.root}/uwsgi; scgi_temp_path {self.root}/scgi;
     default_type application/octet-stream;
-    types {{ text/plain txt; }}
-    # Text is compressed for clients that ask, as web servers commonly do.
-    gzip on; gzip_types text/plain; gzip_min_length 1;
+    # Whatever a client asks to have compressed is, as web servers commonly do with text.
+    gzip on; gzip_types *; gzip_min_length 1;
     {servers}
 }}
 """)
@@ -91,9 +87,8 @@ http {{
         return self
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
+        self.proc.terminate()  # a no-op once it has ended
+        self.proc.wait(10)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def put(self, name, data):
@@ -113,7 +108,8 @@ if __name__ == "__main__":
     fault = faultserver.Server(("127.0.0.1", 0), faultserver.Handler)
     threading.Thread(target=fault.serve_forever, daemon=True).start()
     env = dict(os.environ, QX_NGINX_PORT=str(nginx.port), QX_FAULT_PORT=str(fault.server_address[1]),
-               QX_WWW_ROOT=nginx.www, QX_TLS_PORT=str(nginx.tls["trusted"]),
+               QX_WWW_ROOT=nginx.www, QX_NGINX_ACCESS_LOG=f"{nginx.root}/access.log",
+               QX_TLS_PORT=str(nginx.tls["trusted"]),
                QX_TLS_UNTRUSTED_PORT=str(nginx.tls["untrusted"]), QX_TLS_CA=f"{nginx.root}/trusted/ca.der")
     try:
         sys.exit(subprocess.call(sys.argv[1:], env=env))
