@@ -1,6 +1,5 @@
-# End-to-end tests of the Windows build: Python test modules start QXUpdate.exe under Wine and drive its
-# windows through qxdriver.exe, one ctest test per tests/e2e/test_*.py. Everything under Wine shares one
-# prefix and one X display, hence the resource lock.
+# End-to-end tests: one ctest test per tests/e2e/test_*.py, driving QXUpdate.exe under Wine through qxdriver.exe.
+# Everything under Wine shares one prefix and one X display, hence the resource lock.
 find_program(QX_PYTHON python3 REQUIRED)
 include(${CMAKE_CURRENT_LIST_DIR}/helpers/helpers.cmake)
 

@@ -1,6 +1,5 @@
-# The hand-over tests need the updater of the next version for the ver line to offer: this source tree
-# built once more with the next revision into <build>/qxupdate-<version>. The version is compiled into
-# the core library, so the sub-build has its own objects; it builds only the program.
+# The hand-over tests need the next version's updater for the ver line to offer: this tree built once more with
+# the next revision into <build>/qxupdate-<version>, with its own objects, as the version is compiled in.
 option(QX_E2E_SECOND_VERSION "Build the updater a second time as the next version for the hand-over tests" ON)
 
 if(QX_E2E_SECOND_VERSION)

@@ -1,15 +1,13 @@
 """End-to-end harness: runs the Windows build of the updater under Wine, each test with an nginx of its
 own, and looks at its windows through qxdriver.exe. Every wait has a time limit; a program still running
 at the end of a test is killed by pid, and a failure shows what the windows showed last (caption,
-buttons, progress list), so a hang can be read from the test output alone.
+buttons, progress list). The CMake test definitions set the QX_* paths read below."""
 
-The CMake test definitions set QX_BUILD_DIR, QX_EXE, QX_DRIVER, QX_WINE_RUN, QX_VERSION, QX_QXADDR and
-the helpers QX_E2E_HELPER and QX_E2E_REGDLL."""
-
+import contextlib
 import ctypes
-import itertools
 import json
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -17,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -32,14 +31,12 @@ VERSION = os.environ.get("QX_VERSION") or "1.1.1"
 QXADDR = os.environ.get("QX_QXADDR") or os.path.join(BUILD_DIR, "tools", "qxaddr.exe")
 HELPER, REGDLL = os.environ.get("QX_E2E_HELPER", ""), os.environ.get("QX_E2E_REGDLL", "")
 PREFIX = os.path.join(BUILD_DIR, "wineprefix")
-WORK_ROOT = os.path.join(BUILD_DIR, "e2e-work")
 SETTINGS_ROOT = r"HKCU\Software\VB and VBA Program Settings"
 
 TITLE = "在线升级程序"
 CAPTION = TITLE + "(版本" + VERSION + ")"
 START = "开始升级"
-READING = "正在读取服务器上的升级信息……"
-ANALYSING = "正在分析升级信息……"
+READING, ANALYSING = "正在读取服务器上的升级信息……", "正在分析升级信息……"
 DONE = "升级完毕。"
 IDOK, IDCANCEL = 1, 2
 WINDOW_TIMEOUT_S, SESSION_TIMEOUT_S = 30, 60
@@ -47,25 +44,15 @@ WINDOW_TIMEOUT_S, SESSION_TIMEOUT_S = 30, 60
 DRIVER_OVERHEAD_S = 60
 
 
-def hexu(text):
-    """The driver's encoding of a text argument: hex of its UTF-8 bytes."""
+def hexu(text):  # the driver's encoding of a text argument: hex of its UTF-8 bytes
     return text.encode("utf-8").hex().upper()
 
 
 def read_bytes(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def _read(path):
-    try:
-        return read_bytes(path)
-    except OSError:
-        return b""
+    return pathlib.Path(path).read_bytes()
 
 
 def linux_path(windows_path):
-    """Where a path on drive C: of the prefix or on drive Z: is on Linux."""
     p = windows_path.replace("\\", "/")
     return os.path.join(PREFIX, "drive_c", p[3:]) if p[:2].lower() == "c:" else p[2:]
 
@@ -74,59 +61,39 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-# ---------------------------------------------------------------- processes
-
 def prefix_processes():
     """(pid, argv) of the live processes of this build's prefix. Wine starts a program through forks of
     its starter that show the starter's arguments; a process whose parent shows the same is left out."""
     want, found, parents = b"WINEPREFIX=" + PREFIX.encode(), {}, {}
-    for name in filter(str.isdigit, os.listdir("/proc")):
-        stat = _read(f"/proc/{name}/stat").decode(errors="replace").rsplit(")", 1)[-1].split()
-        if int(name) == os.getpid() or want not in _read(f"/proc/{name}/environ").split(b"\0") or stat[:1] == ["Z"]:
-            continue
-        found[int(name)] = [a.decode("utf-8", "replace") for a in _read(f"/proc/{name}/cmdline").split(b"\0") if a]
-        parents[int(name)] = int(stat[1]) if len(stat) > 1 else 0
+    for pid in map(int, filter(str.isdigit, os.listdir("/proc"))):
+        with contextlib.suppress(OSError):  # gone meanwhile
+            stat = read_bytes(f"/proc/{pid}/stat").decode(errors="replace").rsplit(")", 1)[-1].split()
+            if pid != os.getpid() and want in read_bytes(f"/proc/{pid}/environ").split(b"\0") and stat[0] != "Z":
+                argv = read_bytes(f"/proc/{pid}/cmdline").split(b"\0")
+                found[pid], parents[pid] = [a.decode("utf-8", "replace") for a in argv if a], int(stat[1])
     return [(pid, argv) for pid, argv in found.items() if found.get(parents[pid]) != argv]
 
 
 def kill_test_programs():
-    """Kills by pid every program of the prefix that is not Wine's own; returns what it killed. As a
-    subreaper this process then reaps the orphans Wine leaves, where PID 1 may not."""
-    killed = []
+    """Kills by pid every program of the prefix but Wine's own, then reaps what Wine orphaned."""
     for pid, argv in prefix_processes():
         if argv and not os.path.basename(argv[0]).startswith("wineserver") and \
                 not argv[0].replace("/", "\\").lower().startswith("c:\\windows\\"):
-            try:
+            with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-                killed.append((pid, argv))
-            except ProcessLookupError:
-                pass
-    while True:
-        try:
-            if os.waitpid(-1, os.WNOHANG)[0] == 0:
-                break
-        except ChildProcessError:
-            break
-    return killed
+    with contextlib.suppress(ChildProcessError):
+        while os.waitpid(-1, os.WNOHANG)[0]:
+            pass
 
 
-def run_limited(argv, timeout_s, what):
-    """(exit code, output) of a short command, or a failure that says what it printed."""
-    try:
-        p = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           timeout=timeout_s)
-    except subprocess.TimeoutExpired as e:
-        raise AssertionError(f"{what} did not finish within {timeout_s} s; it printed {e.output!r}") from None
-    return p.returncode, p.stdout.decode("gbk", "replace")
-
-
-def reg(*args):
-    return run_limited([WINE_RUN, "reg", *args], 60, "wine reg " + " ".join(args))
+def wine(*args):
+    p = subprocess.run([WINE_RUN, *args], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    return p.returncode, (p.stdout + p.stderr).decode("gbk", "replace")
 
 
 def reg_values(key, *name):
     """{name: data} of a key's values (or of the one named) as `reg query` prints them."""
-    rc, out = reg("query", key, *(("/v",) + name if name else ()))
+    rc, out = wine("reg", "query", key, *(("/v",) + name if name else ()))
     rows = [line.split(None, 2) for line in out.splitlines()] if rc == 0 else []
     return {r[0]: r[2].strip() if len(r) == 3 else "" for r in rows if len(r) >= 2 and r[1].startswith("REG_")}
 
@@ -140,14 +107,13 @@ def stored_stamp(base_name):
 
 
 def forget_settings(base_name):
-    reg("delete", f"{SETTINGS_ROOT}\\{base_name}", "/f")
+    wine("reg", "delete", f"{SETTINGS_ROOT}\\{base_name}", "/f")
 
 
 def write_address(path, address):
     """The deployer's step: qxaddr writes the server address into a copy of the program."""
-    rc, out = run_limited([WINE_RUN, QXADDR, windows_path(path), address], 60, "qxaddr")
-    if rc != 0:
-        raise AssertionError(f"qxaddr could not write {address} into {path}: exit {rc}, {out}")
+    subprocess.run([WINE_RUN, QXADDR, windows_path(path), address], stdin=subprocess.DEVNULL, capture_output=True,
+                   timeout=60, check=True)
 
 
 def script_bytes(lines):
@@ -155,67 +121,41 @@ def script_bytes(lines):
     return "".join(line + "\r\n" for line in lines).encode("gbk")
 
 
-# ---------------------------------------------------------------- the driver
-
-class DriverResult:
-    def __init__(self, argv, rc, objects):
-        self.argv, self.rc, self.objects, self.ok = argv, rc, objects, rc == 0
-        self.first = objects[0] if objects else None
-
-    def __repr__(self):
-        return f"qxdriver {' '.join(self.argv)}: exit {self.rc}, output {self.objects!r}"
-
-
 class Driver:
-    """Runs qxdriver.exe. Windows are selected by caption (exact), exe (base name of the owning program)
-    or hwnd (as the driver prints it)."""
-
-    def __init__(self):
-        self.last = None
-        self.readable = {}  # the last state with a readable list, per window: a hung program cannot answer
+    """Runs qxdriver.exe. Windows are selected by caption (exact; a box's title is its caption), exe (base
+    name of the owning program) or hwnd (as the driver prints it). A run's result: ok, first, argv."""
 
     @staticmethod
     def selector(caption=None, title=None, exe=None, hwnd=None):
-        text = caption if caption is not None else title  # a box's title is its caption
+        text = caption if caption is not None else title
         return (["--caption-hex", hexu(text)] if text is not None else []) + (["--exe", exe] if exe else []) + \
-            (["--hwnd", hwnd] if hwnd else [])
+            (["--hwnd", str(hwnd)] if hwnd else [])
 
     def run(self, command, *args, timeout_ms=0, **selector):
         argv = [command, *args, *self.selector(**selector), "--timeout-ms", str(int(timeout_ms))]
         limit = timeout_ms / 1000 + DRIVER_OVERHEAD_S
         # A file, not a pipe: a Wine process the driver happens to start would keep a pipe open.
         with tempfile.TemporaryFile() as out:
-            try:
-                rc = subprocess.run([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.DEVNULL, timeout=limit).returncode
-            except subprocess.TimeoutExpired:
-                raise AssertionError(f"qxdriver {' '.join(argv)} did not finish within {limit:.0f} s") from None
+            rc = subprocess.run([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.DEVNULL, timeout=limit).returncode
             out.seek(0)
             objects = [json.loads(line) for line in out.read().decode("utf-8", "replace").splitlines() if line.strip()]
-        self.last = DriverResult(argv, rc, objects)
+        self.last = r = types.SimpleNamespace(argv=argv, rc=rc, ok=rc == 0, first=(objects or [None])[0], out=objects)
         if rc == 1:
-            raise AssertionError(f"the driver rejected its arguments: {self.last!r}")
-        for o in objects:
-            if items_of(o) is not None:
-                self.readable[o["hwnd"]] = o
-        return self.last
+            raise AssertionError(f"the driver rejected its arguments: {r!r}")
+        return r
 
-    def state(self, timeout_ms=0, **selector):
-        r = self.run("state", timeout_ms=timeout_ms, **selector)
+    def state(self, timeout_ms=0, command="state", **selector):
+        r = self.run(command, timeout_ms=timeout_ms, **selector)
         return r.first if r.ok else None
-
-    def windows(self, **selector):
-        return self.run("count", **selector).first["windows"]
 
     def msgbox(self, timeout_ms=0, **selector):
         """A message or input box: hwnd, title, text and visible buttons. Wine's boxes create every standard
         button and hide the unused ones; the text is the static 0xFFFF, an input box's its first static."""
-        r = self.run("msgbox", timeout_ms=timeout_ms, **selector)
-        if not r.ok:
-            return None
-        texts = [c["text"] for c in sorted(controls(r.first, "Static"), key=lambda c: c["id"] != 0xFFFF) if c["text"]]
-        return dict(hwnd=r.first["hwnd"], title=r.first["caption"], text=(texts or [""])[0],
-                    buttons=[b for b in controls(r.first, "Button") if b["visible"]])
+        box = self.state(timeout_ms=timeout_ms, **selector, command="msgbox")
+        texts = [c["text"] for c in sorted(controls(box or {}, "Static"), key=lambda c: c["id"] != 0xFFFF) if c["text"]]
+        return box and dict(hwnd=box["hwnd"], title=box["caption"], text=(texts or [""])[0],
+                            buttons=[b for b in controls(box, "Button") if b["visible"]])
 
 
 def controls(state, cls):
@@ -236,16 +176,12 @@ def labels(state):
 
 def describe_window(state, earlier=None):
     """A readable account of a window's state; `earlier` supplies the list when it cannot be read now."""
-    out = [f"  window {state['hwnd']} of {state['exe']}: caption {state['caption']!r}"]
-    out += [f"  {c['class']} {c['text']!r}" + ("" if c["enabled"] else " (disabled)")
-            for c in state["controls"] if c["visible"] and c["class"].lower() in ("button", "static")]
-    items = items_of(state)
-    if items is None:
-        out.append("  progress list: unreadable (the program does not answer messages)")
-        items = items_of(earlier)
-        out += ["  as last read:"] if items is not None else []
-    out += [f"    {i + 1:3}: {item}" for i, item in enumerate(items or [])]
-    return "\n".join(out)
+    items = items_of(state) if items_of(state) is not None else items_of(earlier)
+    return "\n".join([f"  window {state['hwnd']} of {state['exe']}: caption {state['caption']!r}"] +
+                     [f"  {c['class']} {c['text']!r}" + ("" if c["enabled"] else " (disabled)")
+                      for c in state["controls"] if c["visible"] and c["class"].lower() in ("button", "static")] +
+                     [f"  progress list{'' if items_of(state) is not None else ' (unreadable now; as last read)'}:"] +
+                     [f"    {i + 1:3}: {item}" for i, item in enumerate(items or [])])
 
 
 class App:
@@ -254,87 +190,48 @@ class App:
     def __init__(self, path, cwd, log_dir, name):
         self.path, self.name, self.last_state = path, name, None
         self.log_path = os.path.join(log_dir, f"{name}.{time.monotonic_ns()}.log")
-        self._log = open(self.log_path, "wb")
-        self.proc = subprocess.Popen([WINE_RUN, path], cwd=cwd, stdin=subprocess.DEVNULL, stdout=self._log,
-                                     stderr=subprocess.STDOUT)
-
-    def running(self):
-        return self.proc.poll() is None
+        with open(self.log_path, "wb") as log:
+            self.proc = subprocess.Popen([WINE_RUN, path], cwd=cwd, stdin=subprocess.DEVNULL, stdout=log,
+                                         stderr=subprocess.STDOUT)
 
     def kill(self):
-        if self.running():
-            self.proc.kill()
+        self.proc.kill()
         self.proc.wait(30)
-        self._log.close()
 
-
-# ---------------------------------------------------------------- the test case
 
 class SessionTestCase(unittest.TestCase):
-    """A test with its own nginx and its own copy of the updater, whose base name (and with it the
-    stored stamp) belongs to this test alone."""
-
-    time_limit_s = 240
-
-    @classmethod
-    def setUpClass(cls):
-        # Wine's helper processes outlive the programs that start them; this process reaps them.
-        ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
-        for path in (EXE, DRIVER, WINE_RUN, QXADDR):
-            if not os.path.exists(path):
-                raise AssertionError(f"missing: {path} (build the Windows tree first)")
+    """A test with its own nginx and its own copy of the updater, whose base name is the test's alone."""
+    time_limit_s, caption, seen = 240, CAPTION, 0  # seen: progress lines already accounted for
 
     def setUp(self):
-        self.driver, self.apps, self.watchers = Driver(), [], []
-        leftovers = kill_test_programs()
-        if leftovers:
-            print(f"killed programs left over from an earlier test: {leftovers}")
-        self.work_dir = os.path.join(WORK_ROOT, self.id().rsplit(".", 2)[-2] + "." + self._testMethodName)
+        ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER: Wine's helpers outlive their programs
+        self.driver, self.apps = Driver(), []
+        kill_test_programs()
+        self.work_dir = os.path.join(BUILD_DIR, "e2e-work", self.id().rsplit(".", 2)[-2] + "." + self._testMethodName)
         shutil.rmtree(self.work_dir, ignore_errors=True)
         os.makedirs(self.work_dir)
-        signal.signal(signal.SIGALRM, self._on_time_limit)
+        signal.signal(signal.SIGALRM, lambda *_: self.fail_with_state(f"the test outlived {self.time_limit_s} s"))
         signal.alarm(self.time_limit_s)
-        self.addCleanup(self._clean_up)
+        self.addCleanup(kill_test_programs)  # the updaters and drivers of the test too
+        self.addCleanup(lambda: [a.kill() for a in self.apps])  # before the above, so that each run's end is known
+        self.addCleanup(signal.alarm, 0)
         self.nginx = Nginx().start()
         self.addCleanup(self.nginx.stop)
         self.updater = self.base_name = self.exe_name = None
-        self.caption = CAPTION
-        self.seen = 0  # progress lines already accounted for
-
-    def _on_time_limit(self, signum, frame):
-        signal.alarm(0)
-        raise AssertionError(f"the test did not finish within {self.time_limit_s} s\n" + self.describe_apps())
-
-    def _clean_up(self):
-        signal.alarm(0)
-        for a in self.apps:
-            a.kill()
-        for proc in self.watchers:
-            proc.kill()
-            proc.wait(30)
-        kill_test_programs()
-
-    # ------------------------------------------------------------ failing with the state
 
     def describe_apps(self):
-        """Each program's fate and output, and every window of the ones still running."""
         parts = []
         for a in self.apps:
-            parts.append(f"{a.name} (pid {a.proc.pid}): " +
-                         ("running" if a.running() else f"ended with exit code {a.proc.returncode}"))
-            tail = _read(a.log_path).decode("utf-8", "replace").splitlines()[-20:]
-            parts += ["  | " + line for line in tail]
-            if not a.running():
-                continue
-            try:
-                windows = self.driver.windows(exe=os.path.basename(a.path))
-            except AssertionError as e:
-                windows, parts = [], parts + [f"  the driver failed: {e}"]
-            parts += [describe_window(w, self.driver.readable.get(w["hwnd"])) for w in windows] or \
+            alive = a.proc.poll() is None
+            parts.append(f"{a.name} (pid {a.proc.pid}): " + ("running" if alive else f"exit code {a.proc.returncode}"))
+            r = self.driver.run("count", exe=os.path.basename(a.path)) if alive else None
+            windows = r.first["windows"] if r and r.ok else []
+            parts += [describe_window(w, a.last_state) for w in windows] or \
                 [f"  no window now; the last one seen:\n{describe_window(a.last_state)}" if a.last_state else ""]
         return "\n".join(parts)
 
     def fail_with_state(self, message):
+        signal.alarm(0)
         self.fail(f"{message}\n{self.describe_apps()}")
 
     def check(self, what, expected, got):
@@ -343,30 +240,19 @@ class SessionTestCase(unittest.TestCase):
 
     def check_lines(self, what, expected, got):
         """A compiled pattern in `expected` stands for any line it matches in full."""
-        shown = [e if isinstance(e, re.Pattern) and g is not None and e.fullmatch(g) else g
-                 for e, g in itertools.zip_longest(expected, got)]
-        self.check(f"progress lines {what}", expected, [g for g in shown if g is not None])
-
-    # ------------------------------------------------------------ setting up
-
-    def folder(self, *parts):
-        path = os.path.join(self.work_dir, *parts)
-        os.makedirs(path, exist_ok=True)
-        return path
+        shown = [e if isinstance(e, re.Pattern) and e.fullmatch(g) else g for e, g in zip(expected, got)]
+        self.check(f"progress lines {what}", expected, shown + got[len(expected):])
 
     def publish(self, lines):
         self.nginx.put("update.inf", script_bytes(lines))
 
     def start_app(self, path, cwd, name):
-        """Starts a copy and waits for its window with the start button enabled."""
         self.updater = App(path, cwd, self.work_dir, name)
         self.apps.append(self.updater)
-        return self.wait_for(start_enabled, WINDOW_TIMEOUT_S,
-                             f"a window captioned {self.caption!r} with {START!r} enabled")
+        return self.wait_for(start_enabled, WINDOW_TIMEOUT_S, f"a window {self.caption!r} with {START!r} enabled")
 
     def start_updater(self, base_name):
-        """A copy named base_name.exe in the test's folder, addressed to this test's nginx, with no
-        stored stamp, started there."""
+        """A copy base_name.exe in the test's folder, addressed to its nginx, without a stored stamp."""
         path = os.path.join(self.work_dir, base_name + ".exe")
         shutil.copy2(EXE, path)
         write_address(path, self.nginx.address)
@@ -376,16 +262,13 @@ class SessionTestCase(unittest.TestCase):
         self.start_app(path, self.work_dir, base_name)
         return self.updater
 
-    # ------------------------------------------------------------ looking
-
     def look(self, timeout_ms=0):
         state = self.driver.state(timeout_ms=timeout_ms, caption=self.caption, exe=self.exe_name)
-        if state is not None:
+        if items_of(state) is not None:
             self.updater.last_state = state
         return state
 
     def wait_for(self, predicate, timeout_s, what):
-        """Polls the window until predicate(state) holds; returns that state."""
         state, met = self.poll(self.look, lambda s: s is not None and predicate(s), timeout_s)
         if not met:
             self.fail_with_state(f"expected {what} within {timeout_s} s")
@@ -398,8 +281,6 @@ class SessionTestCase(unittest.TestCase):
             self.fail_with_state("the progress list cannot be read")
         added, self.seen = items[self.seen:], len(items)
         return added
-
-    # ------------------------------------------------------------ sessions
 
     def click_start(self):
         r = self.driver.run("click", hexu(START), caption=self.caption, exe=self.exe_name, timeout_ms=5000)
@@ -426,14 +307,8 @@ class SessionTestCase(unittest.TestCase):
             self.fail_with_state(f"expected a message box within {timeout_s} s; the driver said {self.driver.last!r}")
         return box
 
-    @staticmethod
-    def describe_box(box):
-        """(title, text, sorted ids of the visible buttons)."""
-        return box["title"], box["text"], sorted(b["id"] for b in box["buttons"])
-
     def answer_box(self, button_id, box):
-        """Presses a button of the box and waits until that box has gone."""
-        if not self.driver.run("answer", f"id:{button_id}", hwnd=box["hwnd"], timeout_ms=10000).ok:
+        if not self.driver.run("answer", "--id", str(button_id), hwnd=box["hwnd"], timeout_ms=10000).ok:
             self.fail_with_state(f"could not answer the box {box['title']!r} with {button_id}: {self.driver.last!r}")
 
     @staticmethod

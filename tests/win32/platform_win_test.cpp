@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../unit/fakes/FakePlatform.h"
@@ -14,22 +15,13 @@
 namespace qx {
 namespace {
 
-using test::Hex;
-
 TEST(Win32CodePage, ConvertsBothWays) {
-    const struct {
-        unsigned codePage;
-        Text text;
-        Bytes ansi;
-    } cases[] = {
-        {936, u"在线升级程序", Bytes("\xD4\xDA\xCF\xDF\xC9\xFD\xBC\xB6\xB3\xCC\xD0\xF2")},
-        {936, Text(u"a\0b", 3), Bytes("a\0b", 3)},
-        {65001, u"在a", Bytes("\xE5\x9C\xA8" "a")},
-    };
-    for (const auto& c : cases) {
-        Win32CodePage cp(c.codePage);
-        EXPECT_EQ(Hex(cp.ToAnsi(c.text)), Hex(c.ansi)) << c.codePage;
-        EXPECT_EQ(ToUtf8(cp.FromAnsi(c.ansi)), ToUtf8(c.text)) << c.codePage;
+    for (const auto& [codePage, text, ansi] :
+         {std::tuple{936u, Text(u"在线升级程序"), Bytes("\xD4\xDA\xCF\xDF\xC9\xFD\xBC\xB6\xB3\xCC\xD0\xF2")},
+          {936u, Text(u"a\0b", 3), Bytes("a\0b", 3)}, {65001u, Text(u"在a"), Bytes("\xE5\x9C\xA8" "a")}}) {
+        Win32CodePage cp(codePage);
+        EXPECT_EQ(test::Hex(cp.ToAnsi(text)), test::Hex(ansi)) << codePage;
+        EXPECT_EQ(ToUtf8(cp.FromAnsi(ansi)), ToUtf8(text)) << codePage;
     }
 }
 
@@ -54,9 +46,7 @@ TEST(SystemMenuWin, EndsWithASeparatorAndTheAddressItem) {
     std::vector<std::string> last;
     for (int i = count - 2; i < count; ++i) {
         wchar_t text[64] = {};
-        MENUITEMINFOW info = {};
-        info.cbSize = sizeof info;
-        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING;
+        MENUITEMINFOW info = {sizeof info, MIIM_ID | MIIM_FTYPE | MIIM_STRING};
         info.dwTypeData = text;
         info.cch = 63;
         ASSERT_TRUE(::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info));

@@ -1,13 +1,7 @@
-// qxdriver: looks at and operates the updater's windows from another process for the end-to-end tests.
-// One command per run, its result on stdout as JSON lines in UTF-8; exit code 0 done, 1 usage, 2 not
-// found in time, 3 refused (a disabled button, a control that kept its text).
-//
-// Chinese texts come as hex of their UTF-8 bytes: a Wine command line does not carry them reliably.
-// Whatever changes the target is posted, never sent, since a button handler may run a whole session.
-// List boxes are read with a time limit per message and reported unreadable while their program is busy.
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601
-#endif
+// qxdriver: looks at and operates the updater's windows from another process for the end-to-end tests. One command
+// per run, its result on stdout as JSON lines in UTF-8; exit code 0 done, 1 usage, 2 not found in time, 3 refused.
+// Texts come as hex of their UTF-8 bytes: a Wine command line does not carry Chinese reliably. What changes the target
+// is posted, never sent: a button handler may run a whole session. A busy program's list box is reported unreadable.
 #include <windows.h>
 
 #include <algorithm>
@@ -29,9 +23,8 @@ std::string Utf8(const std::wstring& w) {
 
 bool FromHex(const std::wstring& hex, std::wstring* out) {
   std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
     bytes.push_back(static_cast<char>(wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-  }
   out->assign(bytes.size(), L'\0');
   out->resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &(*out)[0],
                                   static_cast<int>(out->size())));
@@ -48,11 +41,7 @@ std::string Str(const std::wstring& w) {
   return out + "\"";
 }
 
-std::string Hwnd(HWND h) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "\"0x%08lx\"", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(h)));
-  return buf;
-}
+std::string Hwnd(HWND h) { return std::to_string(reinterpret_cast<UINT_PTR>(h)); }
 
 std::string B(bool b) { return b ? "true" : "false"; }
 
@@ -67,17 +56,10 @@ int Fail(int code, const std::string& what) {
   return code;
 }
 
-std::wstring Text(HWND h) {
+std::wstring Text(HWND h, bool className = false) {
   wchar_t buf[1024];
-  return std::wstring(buf, GetWindowTextW(h, buf, 1024));
+  return std::wstring(buf, className ? GetClassNameW(h, buf, 1024) : GetWindowTextW(h, buf, 1024));
 }
-
-std::wstring Class(HWND h) {
-  wchar_t buf[256];
-  return std::wstring(buf, GetClassNameW(h, buf, 256));
-}
-
-bool Is(HWND h, const wchar_t* cls) { return CompareStringOrdinal(Class(h).c_str(), -1, cls, -1, TRUE) == CSTR_EQUAL; }
 
 std::wstring ExeOf(HWND h) {
   DWORD pid = 0, n = MAX_PATH;
@@ -86,8 +68,7 @@ std::wstring ExeOf(HWND h) {
   HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (p && !QueryFullProcessImageNameW(p, 0, buf, &n)) buf[0] = 0;
   if (p) CloseHandle(p);
-  const std::wstring path = buf;
-  return path.substr(path.find_last_of(L"\\/") + 1);
+  return std::wstring(buf).substr(std::wstring(buf).find_last_of(L"\\/") + 1);
 }
 
 struct Args {
@@ -99,7 +80,7 @@ struct Args {
 };
 
 bool Matches(const Args& a, HWND h) {
-  return IsWindowVisible(h) && (!a.hasCaption || Text(h) == a.caption) && (a.cls.empty() || Class(h) == a.cls) &&
+  return IsWindowVisible(h) && (!a.hasCaption || Text(h) == a.caption) && (a.cls.empty() || Text(h, true) == a.cls) &&
          (a.exe.empty() || CompareStringOrdinal(ExeOf(h).c_str(), -1, a.exe.c_str(), -1, TRUE) == CSTR_EQUAL);
 }
 
@@ -110,11 +91,8 @@ BOOL CALLBACK Collect(HWND h, LPARAM out) {
 
 std::vector<HWND> Windows(const Args& a) {
   std::vector<HWND> found;
-  if (a.hwnd) {
-    if (IsWindow(a.hwnd) && Matches(a, a.hwnd)) found.push_back(a.hwnd);
-    return found;
-  }
-  EnumWindows(Collect, reinterpret_cast<LPARAM>(&found));
+  if (a.hwnd) found.push_back(a.hwnd);
+  if (!a.hwnd) EnumWindows(Collect, reinterpret_cast<LPARAM>(&found));
   found.erase(std::remove_if(found.begin(), found.end(), [&](HWND h) { return !Matches(a, h); }), found.end());
   return found;
 }
@@ -147,8 +125,7 @@ bool Query(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
 
 // The progress list's lines, or null while its program does not answer.
 std::string Items(HWND top) {
-  for (HWND lb : Children(top)) {
-    if (!Is(lb, L"ListBox")) continue;
+  if (HWND lb = FindWindowExW(top, nullptr, L"ListBox", nullptr)) {
     LRESULT count = 0;
     bool readable = Query(lb, LB_GETCOUNT, 0, 0, &count);
     std::string items;
@@ -165,7 +142,7 @@ std::string Items(HWND top) {
 }
 
 std::string ControlJson(HWND c) {
-  return "{\"hwnd\":" + Hwnd(c) + ",\"class\":" + Str(Class(c)) + ",\"id\":" + std::to_string(GetDlgCtrlID(c)) +
+  return "{\"hwnd\":" + Hwnd(c) + ",\"class\":" + Str(Text(c, true)) + ",\"id\":" + std::to_string(GetDlgCtrlID(c)) +
          ",\"text\":" + Str(Text(c)) + ",\"visible\":" + B(IsWindowVisible(c)) + ",\"enabled\":" +
          B(IsWindowEnabled(c)) + "}";
 }
@@ -189,8 +166,8 @@ int Click(const Args& a, HWND top) {
   for (;;) {
     for (HWND c : Children(top)) {
       std::wstring text = Text(c);
-      if (text.find(L'&') != std::wstring::npos) text.erase(text.find(L'&'), 1);
-      if (!Is(c, L"Button") || !IsWindowVisible(c) || (a.id >= 0 ? GetDlgCtrlID(c) != a.id : text != label)) continue;
+      text.erase(std::remove(text.begin(), text.end(), L'&'), text.end());
+      if (Text(c, true) != L"Button" || !IsWindowVisible(c) || (a.id >= 0 ? GetDlgCtrlID(c) != a.id : text != label)) continue;
       if (IsWindowEnabled(c)) {
         PostMessageW(GetParent(c), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), BN_CLICKED), reinterpret_cast<LPARAM>(c));
         return Emit("{\"clicked\":" + ControlJson(c) + "}"), kOk;
@@ -202,36 +179,32 @@ int Click(const Args& a, HWND top) {
   }
 }
 
-// Follows one window until it is gone: "ready", then "seen", "caption" and "items" at each change with
-// the time since "ready", and "gone" with every caption and the last readable items. A window that
-// another copy closes within a second is caught this way, where one run per look would miss it.
+// Follows one window until it is gone: "ready", then "caption" and "items" at each change with the time
+// since "ready", and "gone" with every caption and the last readable items. A window that another copy
+// closes within a second is caught this way, where one run per look would miss it.
 int Follow(const Args& a) {
   Emit("{\"event\":\"ready\"}");
   const DWORD start = GetTickCount();
   auto t = [&] { return ",\"t_ms\":" + std::to_string(GetTickCount() - start); };
-  std::vector<HWND> found;
-  while ((found = Windows(a)).empty()) {
-    if (GetTickCount() - start >= a.timeoutMs) return Fail(kNotFound, "no window to follow");
-    Sleep(20);
-  }
-  const HWND w = found[0];
-  std::vector<std::wstring> captions{Text(w)};
-  std::string items;
-  Emit("{\"event\":\"seen\"" + t() + "}");
+  HWND w = nullptr;
+  if (One(a, &w) != kOk) return kNotFound;
+  std::wstring caption = Text(w);
+  std::string captions = Str(caption), items;
   while (IsWindow(w)) {
-    const std::wstring caption = Text(w);
-    if (IsWindow(w) && caption != captions.back()) {
-      captions.push_back(caption);
-      Emit("{\"event\":\"caption\"" + t() + ",\"caption\":" + Str(caption) + "}");
+    const std::wstring now = Text(w);
+    if (IsWindow(w) && now != caption) {
+      captions += "," + Str(caption = now);
+      Emit("{\"event\":\"caption\"" + t() + ",\"caption\":" + Str(now) + "}");
     }
-    const std::string now = Items(w);
-    if (now != "null" && now != items && IsWindow(w)) Emit("{\"event\":\"items\"" + t() + ",\"items\":" + (items = now) + "}");
+    const std::string list = Items(w);
+    if (list != "null" && list != items && IsWindow(w)) {
+      Emit("{\"event\":\"items\"" + t() + ",\"items\":" + (items = list) + "}");
+    }
     if (GetTickCount() - start >= a.timeoutMs) return Fail(kNotFound, "the window is still there");
     Sleep(20);
   }
-  std::string all;
-  for (const std::wstring& c : captions) all += (all.empty() ? "" : ",") + Str(c);
-  Emit("{\"event\":\"gone\"" + t() + ",\"captions\":[" + all + "],\"items\":" + (items.empty() ? "null" : items) + "}");
+  Emit("{\"event\":\"gone\"" + t() + ",\"captions\":[" + captions + "],\"items\":" + (items.empty() ? "null" : items) +
+       "}");
   return kOk;
 }
 
@@ -260,25 +233,17 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::wstring flag = argv[i], value = i + 1 < argc ? argv[i + 1] : L"";
     if (flag.rfind(L"--", 0) != 0) {
-      if (flag.rfind(L"id:", 0) == 0) a.id = _wtoi(flag.c_str() + 3);
       a.arg = flag;
       continue;
     }
     ++i;
-    if (flag == L"--caption-hex") {
-      a.hasCaption = FromHex(value, &a.caption);
-      if (!a.hasCaption) return Fail(kUsage, "bad hex");
-    } else if (flag == L"--exe") {
-      a.exe = value;
-    } else if (flag == L"--hwnd") {
-      a.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoul(value.c_str(), nullptr, 0)));
-    } else if (flag == L"--timeout-ms") {
-      a.timeoutMs = wcstoul(value.c_str(), nullptr, 10);
-    } else if (flag == L"--id") {
-      a.id = _wtoi(value.c_str());
-    } else {
-      return Fail(kUsage, "unknown option");
-    }
+    if (flag == L"--caption-hex") a.hasCaption = FromHex(value, &a.caption);
+    else if (flag == L"--exe") a.exe = value;
+    else if (flag == L"--hwnd") a.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoul(value.c_str(), 0, 0)));
+    else if (flag == L"--timeout-ms") a.timeoutMs = wcstoul(value.c_str(), nullptr, 10);
+    else if (flag == L"--id") a.id = _wtoi(value.c_str());
+    else return Fail(kUsage, "unknown option");
+    if (flag == L"--caption-hex" && !a.hasCaption) return Fail(kUsage, "bad hex");
   }
   const std::wstring& c = a.command;
   if (c == L"follow") return Follow(a);
