@@ -17,7 +17,7 @@ target_compile_definitions(qxcore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NO
 
 add_library(qxwin STATIC ${QX_WIN_SOURCES})
 target_include_directories(qxwin PUBLIC ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(qxwin PUBLIC qxcore wininet ole32 oleaut32 uuid comctl32 advapi32 shell32 user32 gdi32 version)
+target_link_libraries(qxwin PUBLIC qxcore wininet ole32 oleaut32 uuid comctl32 advapi32 shell32 user32 gdi32 version bcrypt)
 
 # The download benchmark: a command, not a test (bench/run_bench.sh).
 include(${CMAKE_SOURCE_DIR}/bench/bench.cmake OPTIONAL)

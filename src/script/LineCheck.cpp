@@ -10,6 +10,7 @@
 #include "download/TextUtils.h"
 #include "download/ServerPath.h"
 #include "download/NumericValue.h"
+#include "download/Pin.h"
 #include "script/Paths.h"
 #include "script/ProcessLine.h"
 
@@ -307,6 +308,9 @@ private:
                 }
                 break;
             }
+            case FieldKind::kPin:
+                CheckPin(keyword, index, value, start);
+                break;
             case FieldKind::kLocalPath:
             case FieldKind::kCommandLine:
             case FieldKind::kHost:
@@ -327,6 +331,24 @@ private:
         if (path.empty()) return;
         if (!serverFileExists_(path)) {
             Add(start, "server-missing", Shown(value) + Text(u" is not on the server (no file ") + Shown(path) + Text(u")"));
+        }
+    }
+
+    // Any field 3 that is no pin is ignored, as it always was.
+    void CheckPin(const Text& keyword, size_t index, const Text& value, size_t start) {
+        switch (ParsePin(value).state) {
+            case Pin::kValid:
+                return;
+            case Pin::kMalformed:
+                Add(start, "pin-malformed",
+                    Shown(value) + Text(u" is not \"sha256=\" and 64 hexadecimal digits: the file is not downloaded"));
+                return;
+            case Pin::kNone:
+                Add(start - 1, "extra-fields",
+                    Text(u"text after this comma is lost: ") + Shown(keyword) + Text(u" reads ") +
+                        Decimal(static_cast<long long>(index - 1)) +
+                        Text(u" arguments and, in this field, only a \"sha256=\" pin"));
+                return;
         }
     }
 

@@ -12,6 +12,7 @@
 #include "app/frmUpdate.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/crypto_win.h"
 #include "platform/win32/files_win.h"
 #include "platform/win32/handles_win.h"
 #include "platform/win32/process_win.h"
@@ -108,7 +109,8 @@ protected:
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage{936};
-    const Platform platform{window, process, files, settings, registry, http, clock, random, codepage};
+    Win32Crypto crypto;
+    const Platform platform{window, process, files, settings, registry, http, clock, random, codepage, crypto};
     FrmUpdate form{platform};
     Text folder;
     Text hosts;

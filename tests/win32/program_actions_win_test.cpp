@@ -11,6 +11,7 @@
 #include "../unit/fakes/FakePlatform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/crypto_win.h"
 #include "platform/win32/files_win.h"
 #include "platform/win32/handles_win.h"
 #include "platform/win32/process_win.h"
@@ -35,7 +36,8 @@ struct RealForm {
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage;
-    Platform platform{window, process, files, settings, registry, http, clock, random, codepage};
+    Win32Crypto crypto;
+    Platform platform{window, process, files, settings, registry, http, clock, random, codepage, crypto};
     FrmUpdate form{platform};
 
     std::string Log() const {

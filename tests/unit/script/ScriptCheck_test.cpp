@@ -30,6 +30,8 @@ TEST(CheckLine, FindingsOfOneLine) {
         {u"message,Hi, you", "11:extra-fields", "reads 1 argument; a text"}, {u"message,Hi,  ", ""},
         {rw + u"hex:0a,0b", "25:extra-fields", "2 arguments; hex:"}, {rw + u"a,b", "20:extra-fields", "; a registry"},
         {u"delete,a,b,c", "9:extra-fields", "argument|"},
+        {u"down,a,,sha256=" + Text(64, u'F'), ""}, {u"update,a,b,sha256=1", "12:pin-malformed"},
+        {u"down,a,b,c", "9:extra-fields", "only a \"sha256=\" pin"},
         {u"msgbox,a,64,b,c", "14:extra-fields", "3 arguments; a text"},
         {u"execute,a.exe", "14:missing-argument", "\"execute\" needs a window style"},
         {u"down,  ,a", "6:missing-argument"}, {u"ver,a.exe", "10:missing-argument", "in field 2"}, {u"copy,a", ""},
