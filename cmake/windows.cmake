@@ -36,9 +36,11 @@ elseif(MSVC)
   set_property(TARGET QXUpdate PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 endif()
 # The configuration trailer: the program file must end in 32 bytes that
-# nothing else uses, NUL until a deployer writes the server address there.
+# nothing else uses, NUL until a deployer writes the server address there,
+# with the room for a publisher's key just before them.
 add_custom_command(TARGET QXUpdate POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:QXUpdate>
+          -DKEYROOM=${CMAKE_SOURCE_DIR}/res/keyroom72.bin
           -DTRAILER=${CMAKE_SOURCE_DIR}/res/trailer32.bin
           -P ${CMAKE_SOURCE_DIR}/cmake/append_trailer.cmake
   VERBATIM)

@@ -127,7 +127,8 @@ public:
         const std::unique_ptr<IHash> hash = crypto.NewSha256();
         const int64_t length = files_.FileLength(path_);
         for (int64_t at = 0; at < length; at += kDownloadRangeSize) {
-            const Bytes piece = files_.ReadAt(path_, at, static_cast<size_t>(std::min<int64_t>(kDownloadRangeSize, length - at)));
+            const size_t count = static_cast<size_t>(std::min<int64_t>(kDownloadRangeSize, length - at));
+            const Bytes piece = files_.ReadAt(path_, at, count);
             hash->Add(piece.data(), piece.size());
         }
         return hash->Finish();

@@ -1,10 +1,10 @@
 #include "platform/posix/crypto_posix.h"
 
 #include <openssl/bn.h>
-#include <openssl/ec.h>
+#include <openssl/core_names.h>
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
-#include <openssl/obj_mac.h>
+#include <openssl/params.h>
 
 namespace qx {
 
@@ -16,10 +16,12 @@ template <class T, void (*Free)(T*)>
 struct Freer {
     void operator()(T* p) const { Free(p); }
 };
-using EcKey = std::unique_ptr<EC_KEY, Freer<EC_KEY, EC_KEY_free>>;
-using EcPoint = std::unique_ptr<EC_POINT, Freer<EC_POINT, EC_POINT_free>>;
-using EcSig = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
 using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using Pkey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
+using Signature = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
+
+const unsigned char* Raw(const Bytes& b) { return reinterpret_cast<const unsigned char*>(b.data()); }
 
 class OpenSslSha256 : public IHash {
 public:
@@ -41,30 +43,45 @@ private:
     MdContext ctx_;
 };
 
-// The low-level EC_KEY calls are deprecated in OpenSSL 3 but stay the
-// shortest honest way to build a key from a bare point.
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-
-EcKey PublicKey(const Bytes& xy) {
+// The point as a key of the library, or none when it is not a point of the
+// curve.
+Pkey PublicKey(const Bytes& xy) {
     if (xy.size() != 64) return nullptr;
-    EcKey key(EC_KEY_new_by_curve_name(NID_X9_62_prime256v1));
-    if (!key) return nullptr;
-    const EC_GROUP* group = EC_KEY_get0_group(key.get());
-    EcPoint point(EC_POINT_new(group));
     Bytes octets = "\x04" + xy;
-    if (!point ||
-        EC_POINT_oct2point(group, point.get(), reinterpret_cast<const unsigned char*>(octets.data()), octets.size(),
-                           nullptr) != 1 ||
-        EC_KEY_set_public_key(key.get(), point.get()) != 1 || EC_KEY_check_key(key.get()) != 1) {
+    char group[] = "prime256v1";
+    const OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, &octets[0], octets.size()),
+        OSSL_PARAM_construct_end(),
+    };
+    PkeyContext make(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* raw = nullptr;
+    if (!make || EVP_PKEY_fromdata_init(make.get()) != 1 ||
+        EVP_PKEY_fromdata(make.get(), &raw, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params)) != 1) {
         return nullptr;
     }
+    Pkey key(raw);
+    PkeyContext check(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    if (!check || EVP_PKEY_public_check(check.get()) != 1) return nullptr;
     return key;
 }
 
-BIGNUM* Number(const Bytes& big) {
-    return BN_bin2bn(reinterpret_cast<const unsigned char*>(big.data()), static_cast<int>(big.size()), nullptr);
+// The library takes a signature in DER only.
+Bytes Der(const Bytes& rs64) {
+    Signature sig(ECDSA_SIG_new());
+    BIGNUM* r = BN_bin2bn(Raw(rs64), 32, nullptr);
+    BIGNUM* s = BN_bin2bn(Raw(rs64) + 32, 32, nullptr);
+    if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
+        BN_free(r);
+        BN_free(s);
+        return Bytes();
+    }
+    unsigned char* out = nullptr;
+    const int size = i2d_ECDSA_SIG(sig.get(), &out);
+    if (size <= 0) return Bytes();
+    const Bytes der(reinterpret_cast<const char*>(out), static_cast<size_t>(size));
+    OPENSSL_free(out);
+    return der;
 }
 
 }  // namespace
@@ -75,17 +92,12 @@ bool OpenSslCrypto::IsP256PublicKey(const Bytes& publicXY64) { return PublicKey(
 
 bool OpenSslCrypto::VerifyP256(const Bytes& publicXY64, const Bytes& digest32, const Bytes& rs64) {
     if (digest32.size() != 32 || rs64.size() != 64) return false;
-    const EcKey key = PublicKey(publicXY64);
+    const Pkey key = PublicKey(publicXY64);
     if (!key) return false;
-    EcSig sig(ECDSA_SIG_new());
-    BIGNUM* r = Number(rs64.substr(0, 32));
-    BIGNUM* s = Number(rs64.substr(32));
-    if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
-        BN_free(r);
-        BN_free(s);
-        return false;
-    }
-    return ECDSA_do_verify(reinterpret_cast<const unsigned char*>(digest32.data()), 32, sig.get(), key.get()) == 1;
+    PkeyContext verify(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    const Bytes der = Der(rs64);
+    return verify && !der.empty() && EVP_PKEY_verify_init(verify.get()) == 1 &&
+           EVP_PKEY_verify(verify.get(), Raw(der), der.size(), Raw(digest32), digest32.size()) == 1;
 }
 
 }  // namespace qx

@@ -196,7 +196,14 @@ TEST(DownloadFile, PinnedLines) {
     const std::string wrong = ToUtf8(FormatPin(Sha256(crypto, "012345678X")));
     const std::string updating = "正在更新文件\"/q/a.bin\"……";
     const std::string mismatch = "|文件\"c:\\work\\a.bin\"的校验值不符，未更新。";
-    const struct { const char* name; std::string line; bool required; bool unchanged; const char* requests; std::string log; Bytes target; } rows[] = {
+    const struct {
+        const char* name;
+        std::string line;
+        bool required, unchanged;
+        const char* requests;
+        std::string log;
+        Bytes target;  // empty: the old one
+    } rows[] = {
         {"matching pin", "update,/q/a.bin,," + good, true, false, "HEAD|GET 0", updating, "0123456789"},
         {"other digest", "update,/q/a.bin,," + wrong, false, false, "HEAD|GET 0", updating + mismatch, "old"},
         {"unchanged file not re-read", "update,/q/a.bin,," + wrong, true, true, "HEAD", updating, "0123456789"},
