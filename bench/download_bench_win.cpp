@@ -38,7 +38,7 @@
 #include "platform/win32/process_win.h"
 #include "platform/win32/registry_win.h"
 #include "platform/win32/settings_win.h"
-#include "win32/support/RealServices_win.h"
+#include "RealServices_win.h"
 
 namespace {
 

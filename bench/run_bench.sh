@@ -30,7 +30,7 @@ if [ "${1:-}" != --with-servers ]; then
   echo "== preparing the Wine prefix" >&2
   timeout 600 bash "$repo/scripts/wine-prefix.sh" up
   status=0
-  timeout 900 "$repo/tests/servers/run_with_servers.sh" bash "${BASH_SOURCE[0]}" --with-servers || status=$?
+  timeout 900 python3 "$repo/tests/servers/servers.py" bash "${BASH_SOURCE[0]}" --with-servers || status=$?
   timeout 120 bash "$repo/scripts/wine-prefix.sh" down || true
   exit "$status"
 fi
@@ -107,8 +107,8 @@ cat "$work/curl.out" >&2
 after="$(big_in_cache)"
 left="$(comm -13 <(echo "$before") <(echo "$after") | sed '/^$/d')"
 cache_files_after=$(find "$profile" -type f -path '*Temporary Internet Files*' -o -type f -path '*INetCache*' 2>/dev/null | wc -l)
-small_gets=$(grep -c '"GET /bench/small/' "$QX_NGINX_ACCESS_LOG" || true)
-small_heads=$(grep -c '"HEAD /bench/small/' "$QX_NGINX_ACCESS_LOG" || true)
+small_gets=$(grep -c '^GET /bench/small/' "$QX_NGINX_ACCESS_LOG" || true)
+small_heads=$(grep -c '^HEAD /bench/small/' "$QX_NGINX_ACCESS_LOG" || true)
 
 python3 - "$work/wine.out" "$work/curl.out" "$size" "$count" "$reps" "$wine_status" \
   "$small_gets" "$small_heads" "$cache_files_before" "$cache_files_after" "$left" <<'EOF'

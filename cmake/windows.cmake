@@ -57,25 +57,19 @@ if(EXISTS ${QX_GTEST_SOURCE_DIR}/CMakeLists.txt)
   file(GLOB_RECURSE QX_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
   add_executable(qx_win32_tests ${QX_WIN32_TESTS})
   target_include_directories(qx_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32 ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(qx_win32_tests PRIVATE qxwin gtest gmock gtest_main)
+  target_link_libraries(qx_win32_tests PRIVATE qxwin crypt32 gtest gmock gtest_main)
   if(MINGW)
     target_link_options(qx_win32_tests PRIVATE ${QX_STATIC_LINK})
   endif()
-  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=-Http*:TlsDownload*)
-  set_tests_properties(win32_tests PROPERTIES ENVIRONMENT
-                       "QX_EXE=$<TARGET_FILE:QXUpdate>;QX_QXADDR=$<TARGET_FILE_DIR:QXUpdate>/tools/qxaddr.exe")
-  # The HTTP client against real servers on 127.0.0.1: nginx and the test
-  # suite's fault-injecting server, started around the run by the wrapper.
+  add_test(NAME win32_tests COMMAND qx_win32_tests --gtest_brief=1 --gtest_filter=-HttpWin*)
+  set_tests_properties(win32_tests PROPERTIES ENVIRONMENT "QX_EXE=$<TARGET_FILE:QXUpdate>")
+  # The HTTP client against nginx (plain and TLS) and the fault server, started around the run.
+  find_program(QX_PYTHON python3 REQUIRED)
   add_test(NAME http_win_tests
-           COMMAND ${CMAKE_SOURCE_DIR}/tests/servers/run_with_servers.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                   $<TARGET_FILE:qx_win32_tests> --gtest_brief=1 --gtest_filter=Http*)
-  # Over TLS: a certificate the test prefix trusts, and one it must refuse.
-  add_test(NAME tls_win_tests
-           COMMAND ${CMAKE_SOURCE_DIR}/tests/servers/run_with_servers.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
-                   $<TARGET_FILE:qx_win32_tests> --gtest_brief=1 --gtest_filter=TlsDownload*)
-  set_tests_properties(http_win_tests tls_win_tests PROPERTIES RESOURCE_LOCK wineprefix)
+           COMMAND ${QX_PYTHON} ${CMAKE_SOURCE_DIR}/tests/servers/servers.py ${CMAKE_CROSSCOMPILING_EMULATOR}
+                   $<TARGET_FILE:qx_win32_tests> --gtest_brief=1 --gtest_filter=HttpWin*)
   # A test that cannot run here fails the run rather than passing as skipped.
-  set_tests_properties(win32_tests http_win_tests tls_win_tests PROPERTIES
+  set_tests_properties(win32_tests http_win_tests PROPERTIES RESOURCE_LOCK wineprefix
                        FAIL_REGULAR_EXPRESSION "SKIPPED|skipped=")
   add_dependencies(qx_win32_tests QXUpdate)
 endif()

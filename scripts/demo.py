@@ -117,19 +117,19 @@ def wine(*args, timeout=120):
 
 
 def run_session(driver, exe, shot, answer_question):
-    app = harness.App(exe, log_dir=DEMO, name="QXUpdate").start()
+    app = harness.App(exe, None, DEMO, "QXUpdate")
     try:
         state = driver.state(timeout_ms=60000, caption=CAPTION)
         if state is None:
-            raise SystemExit(f"the updater window did not appear: {driver.last!r}\n{app.log_tail()}")
+            raise SystemExit(f"the updater window did not appear: {driver.last!r}\nsee {app.log_path}")
         deadline = time.monotonic() + 30
-        while not any(b["text"] == START and b["enabled"] for b in state["buttons"]):
+        while not harness.start_enabled(state):
             if time.monotonic() > deadline:
                 raise SystemExit("the start button was never enabled\n" + harness.describe_window(state))
             time.sleep(0.2)
             state = driver.state(caption=CAPTION) or state
         say(f"window \"{state['caption']}\" is ready; pressing \"{START}\"")
-        driver.click(START, caption=CAPTION)
+        driver.run("click", harness.hexu(START), caption=CAPTION)
 
         shown = 0
         deadline = time.monotonic() + 180
@@ -140,18 +140,18 @@ def run_session(driver, exe, shot, answer_question):
                 buttons = " ".join(b["text"] for b in box["buttons"])
                 answer = "确定" if answer_question or "确定仍要继续升级吗" not in box["text"] else "取消"
                 say(f"message box \"{box['title']}\": {text}  [{buttons}] -> the demo answers \"{answer}\"")
-                driver.answer(answer, title=TITLE)
+                driver.run("answer", harness.hexu(answer), title=TITLE, timeout_ms=10000)
                 continue
             state = driver.state(caption=CAPTION)
             if state is None:
-                raise SystemExit("the updater window went away\n" + app.log_tail())
-            items = state["lists"][0].get("items", []) if state["lists"] and state["lists"][0].get("readable") else None
+                raise SystemExit(f"the updater window went away; see {app.log_path}")
+            items = harness.items_of(state)
             if items is not None:
                 for line in items[shown:]:
                     print(f"   | {line}", flush=True)
                 shown = max(shown, len(items))
                 done = items and items[-1] in ENDINGS
-                ready = any(b["text"] == START and b["enabled"] for b in state["buttons"])
+                ready = harness.start_enabled(state)
                 if done and ready:
                     break
             if time.monotonic() > deadline:
@@ -165,15 +165,17 @@ def run_session(driver, exe, shot, answer_question):
         subprocess.run(["import", "-window", "root", "-crop", geometry, "+repage", shot],
                        env={**os.environ, "DISPLAY": display}, check=True, timeout=60)
         say(f"screenshot of the finished window: {shot}")
-        driver.click("关闭窗口", caption=CAPTION)
-        if app.wait_exit(30) is None:
-            raise SystemExit("the updater did not end after its close button was clicked")
+        driver.run("click", harness.hexu("关闭窗口"), caption=CAPTION)
+        try:
+            app.proc.wait(30)
+        except subprocess.TimeoutExpired:
+            raise SystemExit("the updater did not end after its close button was clicked") from None
     finally:
         app.kill()
 
 
 def main():
-    harness.become_subreaper()
+    harness.ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER: reap Wine's orphans
     os.makedirs(DEMO, exist_ok=True)
     www = os.path.join(DEMO, "www")
     world_readable_copy(os.path.join(REPO, "samples", "update"), www)

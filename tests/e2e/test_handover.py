@@ -1,17 +1,8 @@
-"""Hand-overs between real copies of the updater under Wine.
-
-The installed copy A hands over to a temporary copy T, which closes A by its
-window caption, rewrites or replaces A's program file and restarts it as N,
-which closes T and deletes T's file. Every copy here is a real process, every
-window is found by its caption, and every close is a close request one copy
-sends another. Drivers follow A and T from before the hand-over starts, so
-their last progress lines and the tags in their captions are seen even
-though they live for about a second.
-
-Besides the variables of the harness and the session helpers this reads
-QX_EXE_NEXT (the same updater built as the next version) and QX_VERSION_NEXT
-(its version).
-"""
+"""Hand-overs between real copies of the updater under Wine. The installed copy A hands over to a
+temporary copy T, which closes A by its window caption, rewrites or replaces A's program file and
+restarts it as N, which closes T and deletes T's file. Drivers follow A and T from before the hand-over
+starts, so their last progress lines and the tags in their captions are seen though they live for about
+a second. QX_EXE_NEXT is the same updater built as the next version, QX_VERSION_NEXT its version."""
 
 import json
 import os
@@ -21,17 +12,14 @@ import subprocess
 import time
 import unittest
 
-import harness
-from harness import (ANALYSING, BUILD_DIR, DONE, DRIVER, EXE, IDCANCEL, IDOK, READING,
-                     SETTINGS_ROOT, TITLE, VERSION, WINE_RUN, App, LineReader, Nginx,
-                     SessionTestCase, forget_settings, hexu, items_of, prefix_processes,
-                     read_bytes, reg, run_limited, script_bytes, start_enabled, stored_stamp,
-                     write_address)
+from harness import (ANALYSING, BUILD_DIR, CAPTION, DONE, DRIVER, DRIVER_OVERHEAD_S, EXE, IDCANCEL, IDOK, READING,
+                     SETTINGS_ROOT, TITLE, WINE_RUN, Driver, Nginx, SessionTestCase,
+                     forget_settings, hexu, items_of, linux_path, prefix_processes, read_bytes, reg_values,
+                     script_bytes, start_enabled, stored_stamp, write_address)
 
 EXE_NEXT = os.environ.get("QX_EXE_NEXT") or os.path.join(BUILD_DIR, "qxupdate-1.1.2", "QXUpdate.exe")
 VERSION_NEXT = os.environ.get("QX_VERSION_NEXT") or "1.1.2"
 
-CAPTION = TITLE + "(版本" + VERSION + ")"
 CAPTION_NEXT = TITLE + "(版本" + VERSION_NEXT + ")"
 INSTALLED_NAME = "QXUpdate.exe"
 TEMP_NAME = "QXUpdateTemp.exe"
@@ -40,123 +28,48 @@ UPDATE_KEY = SETTINGS_ROOT + r"\QXUpdate\Update"
 DOWNLOADED_WIN = r"C:\qxwork\temp" + "\\" + TEMP_NAME
 INSTALL_ROOT_WIN = r"C:\qxho"
 
-SETTING_ADDRESS = "正在设置升级服务器地址……"
-EXITING_OLD = "正在退出旧版本升级程序……"
-EXITING_TEMP = "正在退出临时程序……"
-COPYING = "正在复制新的更新程序……"
 STARTING_NEW = "正在启动新的更新程序……"
-REPLACED = "更换旧版本的升级程序成功。"
-PRESS_START = "请按“开始升级”按钮重新进行升级。"
-CHECKING_VERSION = "正在检查版本号……"
-PROMPT = "请输入在线升级服务器的IP地址："
-OK_TEXT = "确定"
-CANCEL_TEXT = "取消"
-
-MENU_SET_ADDRESS = 100
-EDIT_ID = 101
-TRAILER_SIZE = 32
-FILE_RETRY_S = 3.0
-
-TEMP_LINES = [EXITING_OLD, COPYING, STARTING_NEW]
-RESTARTED_LINES = [EXITING_TEMP, REPLACED, PRESS_START]
-
-HANDOVER_TIMEOUT_S = 40
-WINDOW_TIMEOUT_S = 30
-
-
-def downloading(name):
-    return "正在下载文件\"" + name + "\"……"
-
-
-def is_tag(text):
-    return re.fullmatch("[0-9A-F]{32}", text or "") is not None
-
-
-def trailer_of(address):
-    return address.encode("ascii").ljust(TRAILER_SIZE, b"\0")
-
-
-def windows_install_path(*parts):
-    return "\\".join([INSTALL_ROOT_WIN, *parts])
-
-
-def linux_of(windows_path):
-    return harness.linux_path(windows_path)
-
-
-def update_values():
-    """The values left in the hand-over section, as {name: data}."""
-    rc, out = reg("query", UPDATE_KEY)
-    values = {}
-    if rc != 0:
-        return values
-    for line in out.splitlines():
-        parts = line.split(None, 2)
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            values[parts[0]] = parts[2].strip() if len(parts) == 3 else ""
-    return values
+TEMP_LINES = ["正在退出旧版本升级程序……", "正在复制新的更新程序……", STARTING_NEW]
+RESTARTED_LINES = ["正在退出临时程序……", "更换旧版本的升级程序成功。", "请按“开始升级”按钮重新进行升级。"]
+MENU_SET_ADDRESS, EDIT_ID, TRAILER_SIZE, FILE_RETRY_S, HANDOVER_TIMEOUT_S = 100, 101, 32, 3.0, 40
 
 
 class Follower:
-    """A driver that follows one window until it is gone (qxdriver follow):
-    its captions, each change of its progress list with the time it was
-    seen, and its last readable list."""
+    """A driver following one window until it is gone. Its JSON lines go to a file in the test's folder:
+    each caption and change of the progress list with the time it was seen, then every caption and the
+    last readable list."""
 
-    def __init__(self, test, timeout_s, **selector):
-        self.test = test
-        argv = ["follow", "--timeout-ms", str(int(timeout_s * 1000)),
-                *test.driver._selector(**selector)]
-        self.what = " ".join(f"{k}={v}" for k, v in selector.items())
-        self.proc = subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        harness._tracked_pids.add(self.proc.pid)
-        test.watchers.append(self.proc)
-        self.reader = LineReader(self.proc.stdout)
-        self.events = []
-        self.gone = None
-        line = self.reader.readline(harness.DRIVER_OVERHEAD_S)
-        if line is None or json.loads(line).get("event") != "ready":
-            test.fail_with_state(f"the driver following {self.what} did not get ready; "
-                                 f"it printed {self.reader.lines!r}")
+    def __init__(self, test, who, timeout_s, **selector):
+        self.test, self.who, self.path = test, who, os.path.join(test.work_dir, f"follow-{who}.jsonl")
+        argv = ["follow", "--timeout-ms", str(int(timeout_s * 1000)), *Driver.selector(**selector)]
+        with open(self.path, "wb") as out:
+            test.watchers.append(subprocess.Popen([WINE_RUN, DRIVER, *argv], stdin=subprocess.DEVNULL,
+                                                  stdout=out, stderr=subprocess.DEVNULL))
+        # Ready once it printed its first line: only then may the window start to go.
+        if not test.poll(self.events, bool, DRIVER_OVERHEAD_S)[1]:
+            test.fail_with_state(f"the driver following {who} did not get ready")
 
-    def _take(self, timeout_s):
-        line = self.reader.readline(timeout_s)
-        if line is None:
-            return None
-        event = json.loads(line)
-        self.events.append(event)
-        if event.get("event") == "gone":
-            self.gone = event
-        if "error" in event:
-            self.test.fail_with_state(f"the driver following {self.what}: {event['error']}\n"
-                                      f"what it saw: {self.history()}")
-        return event
+    def events(self):
+        with open(self.path, "rb") as f:
+            lines = f.read().decode("utf-8", "replace").splitlines(True)
+        return [json.loads(line) for line in lines if line.endswith("\n")]
+
+    def gone(self):
+        """The last event once the window has gone, else None."""
+        last = self.events()[-1]
+        if "error" in last:
+            self.test.fail_with_state(f"the driver following {self.who}: {last['error']}; it saw:{self.history()}")
+        return last if last.get("event") == "gone" else None
 
     def history(self):
-        out = []
-        for e in self.events:
-            if e.get("event") == "caption":
-                out.append(f"{e['t_ms']} ms: caption {e['caption']!r}")
-            elif e.get("event") == "lists":
-                out.append(f"{e['t_ms']} ms: lines {e['lists'][0]['items'] if e['lists'] else []}")
-            elif e.get("event") in ("seen", "gone"):
-                out.append(f"{e['t_ms']} ms: {e['event']}")
-        return "\n    ".join([""] + out) if out else " nothing"
-
-    @property
-    def captions(self):
-        return self.gone["captions"] if self.gone else None
-
-    @property
-    def last_lines(self):
-        lists = self.gone.get("lists") if self.gone else None
-        return lists[0]["items"] if lists else None
+        return "".join(f"\n    {e['t_ms']} ms: " + (f"caption {e['caption']!r}" if "caption" in e else
+                                                   f"lines {e['items']}" if e.get("items") is not None else e["event"])
+                       for e in self.events() if "t_ms" in e) or " nothing"
 
 
 class HandOverTestCase(SessionTestCase):
-    """Each test installs the updater as QXUpdate.exe in a folder of its own
-    on drive C: of the prefix, with the hand-over settings, the stamp and the
-    download folder's temporary copy cleared before and after."""
+    """Each test installs the updater as QXUpdate.exe in a folder of its own on drive C: of the prefix,
+    with the hand-over settings, the stamp and the download folder's temporary copy cleared around it."""
 
     time_limit_s = 150
 
@@ -165,63 +78,37 @@ class HandOverTestCase(SessionTestCase):
         super().setUpClass()
         if not os.path.exists(EXE_NEXT):
             raise AssertionError(f"the next version's updater is missing: {EXE_NEXT} (build the Windows tree first)")
-        # Folders on drive C: need the prefix to exist first.
-        rc, out = run_limited(["bash", os.path.join(harness.REPO, "scripts", "wine-prefix.sh"), "up"],
-                              600, "wine-prefix.sh up")
-        if rc != 0:
-            raise AssertionError(f"wine-prefix.sh up failed: {out}")
 
     def setUp(self):
         super().setUp()
         self._clear_shared_state()
         self.addCleanup(self._clear_shared_state)
-        self.install_win = windows_install_path(self._testMethodName)
-        self.install_dir = linux_of(self.install_win)
+        self.install_dir = linux_path(INSTALL_ROOT_WIN + "\\" + self._testMethodName)
         shutil.rmtree(self.install_dir, ignore_errors=True)
         # Left in place afterwards for a look at what a failed test left.
         os.makedirs(self.install_dir)
         self.installed = os.path.join(self.install_dir, INSTALLED_NAME)
-        self.temp_copy = os.path.join(self.install_dir, TEMP_NAME)
-        self.base_name = "QXUpdate"
-        self.exe_name = INSTALLED_NAME
+        self.base_name, self.exe_name = "QXUpdate", INSTALLED_NAME
         self.seen_processes = {}
 
     def _clear_shared_state(self):
-        # Every copy, whatever its name, shares the "Update" section; the
-        # stamp and folders belong to the base names used here.
+        # Every copy, whatever its name, shares the "Update" section; the stamp belongs to the base name.
         for base in ("QXUpdate", "QXUpdateTemp"):
             forget_settings(base)
         try:
-            os.remove(linux_of(DOWNLOADED_WIN))
+            os.remove(linux_path(DOWNLOADED_WIN))
         except FileNotFoundError:
             pass
 
     # ------------------------------------------------------------ setting up
 
-    def publish_new_version(self, name, address):
-        """The next version, carrying `address`, on this test's server."""
-        staged = os.path.join(self.work_dir, name)
-        shutil.copy2(EXE_NEXT, staged)
-        write_address(staged, address)
-        data = read_bytes(staged)
-        self.nginx.put(name, data)
-        return data
-
-    def install(self, address, source=EXE):
-        shutil.copy2(source, self.installed)
-        write_address(self.installed, address)
-        return read_bytes(self.installed)
+    def addressed_copy(self, source, path, address):
+        shutil.copy2(source, path)
+        write_address(path, address)
+        return read_bytes(path)
 
     def start_installed(self):
-        """Starts the installed copy in its folder and waits for its window
-        with the start button enabled."""
-        app = App(self.installed, self.install_dir, log_dir=self.work_dir, name="A")
-        self.apps.append(app)
-        self.updater = app.start()
-        if self.look(timeout_ms=WINDOW_TIMEOUT_S * 1000) is None:
-            self.fail_with_state(f"expected a window captioned {self.caption!r} within "
-                                 f"{WINDOW_TIMEOUT_S} s; the driver said {self.driver.last!r}")
-        return self.wait_for(start_enabled, 10, "the start button enabled")
+        return self.start_app(self.installed, self.install_dir, "A")
 
     def second_server(self):
         other = Nginx().start()
@@ -231,142 +118,121 @@ class HandOverTestCase(SessionTestCase):
     # ------------------------------------------------------------ watching
 
     def note_processes(self):
-        """Remembers (program, arguments) of every program seen running in
-        the prefix. A program started from Linux shows its Linux path, one
-        started by another Windows program its Windows path, sometimes after
-        Wine's loader. A new process first runs as a fork of the program
-        that starts it, so the last look at a process counts."""
+        """Remembers (program, arguments) of every program seen running in the prefix, some behind Wine's
+        loader. A new process first runs as a fork of the program that starts it: the last look counts."""
         for pid, argv in prefix_processes():
             if argv and os.path.basename(argv[0]) in ("wine", "wine64", "wine-preloader"):
                 argv = argv[1:]
             if argv:
                 self.seen_processes[pid] = (argv[0].replace("/", "\\"), argv[1:])
 
-    def started_with(self, exe_name):
-        """The arguments of each copy seen running a program named exe_name."""
-        return [args for program, args in self.seen_processes.values()
-                if program.lower().endswith("\\" + exe_name.lower())]
-
-    def programs_named(self, exe_name):
-        return [program for program, args in self.seen_processes.values()
-                if program.lower().endswith("\\" + exe_name.lower())]
+    def started_with(self, exe_name, what=1):
+        """The arguments (what=1) or program paths (what=0) of each copy seen running exe_name."""
+        return [seen[what] for seen in self.seen_processes.values()
+                if seen[0].lower().endswith("\\" + exe_name.lower())]
 
     def follow_handover(self, a_state):
         """Followers of A (by its handle) and of T (by its file name)."""
-        return (Follower(self, HANDOVER_TIMEOUT_S + 20, hwnd=a_state["hwnd"]),
-                Follower(self, HANDOVER_TIMEOUT_S + 20, exe=TEMP_NAME))
+        return (Follower(self, "A", HANDOVER_TIMEOUT_S + 20, hwnd=a_state["hwnd"]),
+                Follower(self, "T", HANDOVER_TIMEOUT_S + 20, exe=TEMP_NAME))
 
     def wait_handover(self, follow_a, follow_t):
         """Waits until A and T are gone, noting the copies' command lines."""
         deadline = time.monotonic() + HANDOVER_TIMEOUT_S
-        for f, who in ((follow_a, "A"), (follow_t, "T")):
-            while f.gone is None:
+        for f in (follow_a, follow_t):
+            while f.gone() is None:
                 self.note_processes()
                 if time.monotonic() > deadline:
-                    self.fail_with_state(f"{who} should have closed within {HANDOVER_TIMEOUT_S} s "
-                                         f"of the hand-over's start; what the driver saw of it:"
-                                         f"{f.history()}")
-                f._take(0.05)
+                    self.fail_with_state(f"{f.who} should have closed within {HANDOVER_TIMEOUT_S} s of the "
+                                         f"hand-over's start; what the driver saw of it:{f.history()}")
+                time.sleep(0.05)
         self.note_processes()
 
-    def check_chain(self, follow_a, follow_t, caption_t, a_lines, t_lines=TEMP_LINES):
-        """A and T each took a fresh tag as caption and passed it on as the
-        next copy's only argument; their last progress lines. Returns N's
-        state once it shows its lines."""
-        a_caps, t_caps = follow_a.captions, follow_t.captions
-        if len(a_caps) != 2 or a_caps[0] != CAPTION or not is_tag(a_caps[1]):
-            self.fail_with_state(f"A's captions: expected {CAPTION!r} and then a tag of 32 "
-                                 f"characters 0-9A-F, got {a_caps!r}")
-        if len(t_caps) != 2 or t_caps[0] != caption_t or not is_tag(t_caps[1]) or t_caps[1] == a_caps[1]:
-            self.fail_with_state(f"T's captions: expected {caption_t!r} and then a fresh tag, "
-                                 f"got {t_caps!r} (A's tag {a_caps[1]!r})")
-        for who, f, lines in (("A", follow_a, a_lines), ("T", follow_t, t_lines)):
-            if f.last_lines != lines:
-                self.fail_with_state(f"{who}'s last progress lines: expected {lines!r}, got "
-                                     f"{f.last_lines!r}; what the driver saw:{f.history()}")
+    def check_chain(self, follow_a, follow_t, caption_t, a_lines):
+        """A and T each took a fresh tag as caption and passed it on as the next copy's only argument;
+        their last progress lines; N shows its lines."""
+        a_caps, t_caps = follow_a.gone()["captions"], follow_t.gone()["captions"]
+        self.check("captions of A and of T, <tag> standing for 32 characters 0-9A-F",
+                   [[CAPTION, "<tag>"], [caption_t, "<tag>"]],
+                   [[re.sub("^[0-9A-F]{32}$", "<tag>", c or "") for c in caps] for caps in (a_caps, t_caps)])
+        self.check(f"T's tag differs from A's {a_caps[1]!r}", True, t_caps[1] != a_caps[1])
+        for f, lines in ((follow_a, a_lines), (follow_t, TEMP_LINES)):
+            if f.gone()["items"] != lines:
+                self.fail_with_state(f"{f.who}'s last progress lines: expected {lines!r}, got "
+                                     f"{f.gone()['items']!r}; what the driver saw:{f.history()}")
         self.check("the arguments T was started with", [[a_caps[1]]], self.started_with(TEMP_NAME))
-        n = self.wait_for(lambda s: items_of(s) == RESTARTED_LINES and start_enabled(s), 15,
-                          f"the restarted copy showing {RESTARTED_LINES} and its start button enabled")
+        self.wait_for(lambda s: items_of(s) == RESTARTED_LINES and start_enabled(s), 15,
+                      f"the restarted copy showing {RESTARTED_LINES} and its start button enabled")
         self.note_processes()
-        restarted = [args for args in self.started_with(INSTALLED_NAME) if args]
-        self.check("the arguments N was started with", [[t_caps[1]]], restarted)
+        self.check("the arguments N was started with", [[t_caps[1]]],
+                   [args for args in self.started_with(INSTALLED_NAME) if args])
         self.seen = len(RESTARTED_LINES)
-        return n
 
-    def check_script_read(self, server, which):
-        """The script, and nothing else, was fetched from `server`."""
-        got = server.requests()
+    def check_next_session(self, new_server, old_server, stamp, text):
+        """The restarted copy's next session reads the script from new_server alone."""
+        mark = len(old_server.requests())
+        for server, said in ((old_server, "old server"), (new_server, text)):
+            server.put("update.inf", script_bytes([stamp, "message," + said]))
+        self.check_lines("of the session after the hand-over", [READING, ANALYSING, text, DONE], self.run_session())
+        got = new_server.requests()
         if not got or any(uri != "/qxupdate/update.inf" or status >= 300 for _, uri, status in got) \
                 or "GET" not in [method for method, _, _ in got]:
-            self.fail_with_state(f"requests to {which}: expected the script fetched, got {got}")
+            self.fail_with_state(f"requests to the new server: expected the script fetched, got {got}")
+        self.check("requests to the old server after the hand-over", [], old_server.requests()[mark:])
 
-    def check_left_behind(self, expected_files):
-        """Nothing of the hand-over is left: the folder holds expected_files,
-        the hand-over settings are gone, no temporary copy runs."""
-        deadline = time.monotonic() + FILE_RETRY_S + 2
-        while sorted(os.listdir(self.install_dir)) != sorted(expected_files):
-            if time.monotonic() > deadline:
-                self.check("files in the installed folder", sorted(expected_files),
-                           sorted(os.listdir(self.install_dir)))
-            time.sleep(0.1)
-        self.check("hand-over settings left", {}, update_values())
-        count, windows = self.driver.count(exe=TEMP_NAME)
-        self.check("windows of a temporary copy still open", 0, count)
+    def check_left_behind(self):
+        """Nothing of the hand-over is left: the folder holds the installed file alone, the hand-over
+        settings are gone, no temporary copy runs."""
+        files, _ = self.poll(lambda: os.listdir(self.install_dir), lambda f: f == [INSTALLED_NAME], FILE_RETRY_S + 2)
+        self.check("files in the installed folder", [INSTALLED_NAME], files)
+        self.check("hand-over settings left", {}, reg_values(UPDATE_KEY))
+        self.check("windows of a temporary copy still open", [], self.driver.windows(exe=TEMP_NAME))
 
 
 class AddressHandOverTest(HandOverTestCase):
 
     def test_new_address_from_the_system_menu_rewrites_the_trailer_and_is_used(self):
         old_server, new_server = self.nginx, self.second_server()
-        original = self.install(old_server.address)
+        original = self.addressed_copy(EXE, self.installed, old_server.address)
         a_state = self.start_installed()
         follow_a, follow_t = self.follow_handover(a_state)
 
-        r = self.driver.syscommand(MENU_SET_ADDRESS, caption=CAPTION, exe=INSTALLED_NAME)
+        r = self.driver.run("syscommand", str(MENU_SET_ADDRESS), caption=CAPTION, exe=INSTALLED_NAME)
         if not r.ok:
             self.fail_with_state(f"could not pick the menu item: {r!r}")
-        dialog = self.driver.msgbox(title=TITLE, exe=INSTALLED_NAME, timeout_ms=10000)
-        if dialog is None:
-            self.fail_with_state(f"expected the address dialog titled {TITLE!r}: {self.driver.last!r}")
-        self.check("the dialog's prompt and buttons", (PROMPT, [(IDOK, OK_TEXT), (IDCANCEL, CANCEL_TEXT)]),
-                   (dialog["text"], sorted((b["id"], b["text"]) for b in dialog["buttons"])))
+        dialog = self.expect_box()
+        self.check("the dialog's title, prompt and buttons",
+                   (TITLE, "请输入在线升级服务器的IP地址：", [(IDOK, "确定"), (IDCANCEL, "取消")]),
+                   (dialog["title"], dialog["text"], sorted((b["id"], b["text"]) for b in dialog["buttons"])))
         typed = self.driver.run("settext", hexu(new_server.address), "--id", str(EDIT_ID),
                                 hwnd=dialog["hwnd"])
         if not typed.ok:
             self.fail_with_state(f"could not type the new address: {typed!r}")
         self.check("the address the dialog offered", old_server.address, typed.first["before"])
-        if not self.driver.answer(button_id=IDOK, hwnd=dialog["hwnd"]).ok:
-            self.fail_with_state(f"could not confirm the dialog: {self.driver.last!r}")
+        self.answer_box(IDOK, dialog)
 
         self.wait_handover(follow_a, follow_t)
-        self.check_chain(follow_a, follow_t, CAPTION, [SETTING_ADDRESS])
+        self.check_chain(follow_a, follow_t, CAPTION, ["正在设置升级服务器地址……"])
 
         now = read_bytes(self.installed)
         self.check("length of the installed file", len(original), len(now))
         if now[:-TRAILER_SIZE] != original[:-TRAILER_SIZE]:
             first = next(i for i, (x, y) in enumerate(zip(now, original)) if x != y)
             self.fail_with_state(f"the installed file changed before its trailer, first at byte {first}")
-        self.check("trailer of the installed file", trailer_of(new_server.address),
+        self.check("trailer of the installed file", new_server.address.encode().ljust(TRAILER_SIZE, b"\0"),
                    now[-TRAILER_SIZE:])
-        self.check_left_behind([INSTALLED_NAME])
+        self.check_left_behind()
 
-        # The restarted copy's next session goes to the new address.
-        old_mark = len(old_server.requests())
-        old_server.put("update.inf", script_bytes(["2030-01-01", "message,old server"]))
-        new_server.put("update.inf", script_bytes(["2030-01-01", "message,new server"]))
-        self.check_lines("of the session after the hand-over",
-                         [READING, ANALYSING, "new server", DONE], self.run_session())
-        self.check_script_read(new_server, "the new server")
-        self.check("requests to the old server after the hand-over", [],
-                   old_server.requests()[old_mark:])
+        self.check_next_session(new_server, old_server, "2030-01-01", "new server")
 
 
 class VersionHandOverTest(HandOverTestCase):
 
     def test_newer_version_takes_the_installed_files_place_and_restarts(self):
         new_server = self.second_server()
-        new_file = self.publish_new_version("qxnew.exe", new_server.address)
-        self.install(self.nginx.address)
+        new_file = self.addressed_copy(EXE_NEXT, os.path.join(self.work_dir, "qxnew.exe"), new_server.address)
+        self.nginx.put("qxnew.exe", new_file)
+        self.addressed_copy(EXE, self.installed, self.nginx.address)
         self.publish(["2030-01-01", f"ver,qxnew.exe,{VERSION_NEXT}", "message,after the ver line"])
         a_state = self.start_installed()
         follow_a, follow_t = self.follow_handover(a_state)
@@ -375,16 +241,16 @@ class VersionHandOverTest(HandOverTestCase):
         self.wait_handover(follow_a, follow_t)
         self.caption = CAPTION_NEXT
         self.check_chain(follow_a, follow_t, CAPTION_NEXT,
-                         [READING, ANALYSING, CHECKING_VERSION, downloading("qxnew.exe"), STARTING_NEW])
+                         [READING, ANALYSING, "正在检查版本号……", '正在下载文件"qxnew.exe"……', STARTING_NEW])
         self.check("T ran from the download folder", [DOWNLOADED_WIN.lower()],
-                   [p.lower() for p in self.programs_named(TEMP_NAME)])
+                   [p.lower() for p in self.started_with(TEMP_NAME, 0)])
 
         if read_bytes(self.installed) != new_file:
             self.fail_with_state("the installed file is not the downloaded one "
                                  f"({len(read_bytes(self.installed))} bytes, expected {len(new_file)})")
-        self.check_left_behind([INSTALLED_NAME])
+        self.check_left_behind()
         self.check("the downloaded copy left in the download folder", False,
-                   os.path.exists(linux_of(DOWNLOADED_WIN)))
+                   os.path.exists(linux_path(DOWNLOADED_WIN)))
         self.check("stamp after a session stopped by the ver line", None, stored_stamp("QXUpdate"))
         asked = [(m, status) for m, uri, status in self.nginx.requests() if uri == "/qxupdate/qxnew.exe"]
         if not asked or asked[0] != ("HEAD", 200) or any(a != ("GET", 206) for a in asked[1:]) \
@@ -393,13 +259,7 @@ class VersionHandOverTest(HandOverTestCase):
                                  f"range GETs answered 206, got {asked}")
 
         # The new version's own address is the one in use now.
-        mark = len(self.nginx.requests())
-        new_server.put("update.inf", script_bytes(["2030-01-02", "message,new version's server"]))
-        self.check_lines("of the new version's first session",
-                         [READING, ANALYSING, "new version's server", DONE], self.run_session())
-        self.check_script_read(new_server, "the new version's server")
-        self.check("requests to the old server after the hand-over", [],
-                   self.nginx.requests()[mark:])
+        self.check_next_session(new_server, self.nginx, "2030-01-02", "new version's server")
 
 
 if __name__ == "__main__":

@@ -1,20 +1,18 @@
-"""Whole update sessions of the real program against nginx: one session
-with every local action (files, the prefix's hosts file, registration
-through regsvr32, the registry, started programs, key presses into a window
-of the test suite), the message boxes, the download commands with the
-server's access log, and closing the window while a file downloads."""
+"""Whole update sessions of the real program against nginx: one session with every local action (files,
+the prefix's hosts file, registration through regsvr32, the registry, started programs, key presses into
+a window of the test suite), the message boxes, and closing the window while a file downloads."""
 
-import itertools
 import os
 import pathlib
+import re
 import shutil
+import subprocess
 import time
 import unittest
 
-from harness import (ANALYSING, CAPTION, DONE, EXIT_TIMEOUT_S, IDABORT, IDCANCEL, IDIGNORE, IDNO,
-                     IDOK, IDRETRY, IDYES, KEYWIN, MARKER, PREFIX, READING, REGDLL, TITLE,
-                     UP_TO_DATE, SessionTestCase, read_bytes, reg, reg_value, start_enabled,
-                     stored_stamp)
+from harness import (ANALYSING, CAPTION, DONE, IDCANCEL, IDOK, HELPER, PREFIX, READING, REGDLL, TITLE,
+                     SessionTestCase, controls, labels, read_bytes, reg, reg_value, start_enabled, stored_stamp,
+                     windows_path)
 
 
 HOSTS = os.path.join(PREFIX, "drive_c", "windows", "system32", "drivers", "etc", "hosts")
@@ -22,64 +20,20 @@ REG_KEY = r"HKCU\Software\QXUpdateE2E"
 HELPER_TIMEOUT_S = 20
 
 
-class Failure:
-    """An expected ErrLog line: the operation's text, then "错误", the
-    number, "：" and a description that the test does not fix."""
-
-    def __init__(self, prefix):
-        self.prefix = prefix
-
-    def matches(self, line):
-        rest = line[len(self.prefix):] if line.startswith(self.prefix) else None
-        return rest is not None and rest.startswith("错误") and "：" in rest and not rest.endswith("：")
-
-    def __repr__(self):
-        return repr(self.prefix + "错误<n>：<description>")
-
-
-def keep_hosts_file(test):
-    """Puts the prefix's hosts file back as it was when the test ends."""
-    original = read_bytes(HOSTS) if os.path.exists(HOSTS) else None
-
-    def restore():
-        if original is None:
-            if os.path.exists(HOSTS):
-                os.remove(HOSTS)
-            return
-        with open(HOSTS, "wb") as f:
-            f.write(original)
-    test.addCleanup(restore)
+def failure(operation):
+    """An ErrLog line of the operation: "错误", the number, "：" and a description the test does not fix."""
+    return re.compile(re.escape(operation) + "错误.*：.*[^：]")
 
 
 def read_marker(path):
-    fields = {}
-    for line in read_bytes(path).decode("utf-8").split("\r\n"):
-        if "=" in line:
-            key, _, value = line.partition("=")
-            fields[key] = value
-    return fields
+    return dict(line.split("=", 1) for line in read_bytes(path).decode("utf-8").split("\r\n") if "=" in line)
 
 
-class ActionsTestCase(SessionTestCase):
-
-    def check_lines_with_failures(self, what, expected, got):
-        """Like check_lines; a Failure in `expected` stands for any ErrLog
-        line of that operation."""
-        normalised = [e if isinstance(e, Failure) and g is not None and e.matches(g) else g
-                      for e, g in itertools.zip_longest(expected, got)]
-        self.check(f"progress lines {what}", expected, [g for g in normalised if g is not None])
-
-    def work_folder_with(self, *programs):
-        w = self.folder("w")
-        for p in programs:
-            shutil.copy2(p, w)
-        return w
-
-
-class EveryActionSessionTest(ActionsTestCase):
+class EveryActionSessionTest(SessionTestCase):
 
     def test_one_session_with_every_local_action(self):
-        keep_hosts_file(self)
+        original = read_bytes(HOSTS)
+        self.addCleanup(pathlib.Path(HOSTS).write_bytes, original)
         reg("delete", REG_KEY, "/f")
         self.addCleanup(reg, "delete", REG_KEY, "/f")
         with open(HOSTS, "wb") as f:
@@ -89,15 +43,16 @@ class EveryActionSessionTest(ActionsTestCase):
                     b"10.1.1.1 qx-e2e-b.test\r\n"
                     b"10.1.1.2 other-qx-e2e-b.test qx-e2e-b.test.example\r\n")
 
-        w = self.work_folder_with(MARKER, REGDLL, KEYWIN)
-        ww = self.win(w)
-        marker, regdll, keywin = (os.path.basename(p) for p in (MARKER, REGDLL, KEYWIN))
+        w = self.folder("w")
+        for program in (HELPER, REGDLL):
+            shutil.copy2(program, w)
+        ww = windows_path(w)
+        marker = keywin = os.path.basename(HELPER)
+        regdll = os.path.basename(REGDLL)
         source = b"the new file\r\n" * 3
         self.nginx.put("src.txt", source)
-        for name, data in (("kept.txt", b"kept as it was\r\n"), (".hidden.txt", b"hidden, kept\r\n"),
-                           ("over.txt", b"to be replaced\r\n"), ("ro.txt", b"read-only\r\n")):
-            with open(os.path.join(w, name), "wb") as f:
-                f.write(data)
+        self.nginx.put("new.txt", b"created from the server\r\n")
+        pathlib.Path(w, "ro.txt").write_bytes(b"read-only\r\n")
         os.chmod(os.path.join(w, "ro.txt"), 0o444)
         keys_file = os.path.join(self.work_dir, "keys.txt")
 
@@ -107,14 +62,10 @@ class EveryActionSessionTest(ActionsTestCase):
             "workpath," + ww,
             "down,src.txt",
             "copy,src.txt",
-            "copy,src.txt,kept.txt,0",
-            "copy,src.txt,.hidden.txt,False",
-            "copy,src.txt,over.txt",
+            "create,new.txt",
             "copy,missing.txt,x.txt",
             "delete,ro.txt",
-            "delete,gone.txt",
             "checkwritable,src.txt",
-            "checkwritable,never.txt",
             "hostsadd,qx-e2e-a.test,10.1.2.3",
             "hostsremove,qx-e2e-b.test",
             "register," + regdll,
@@ -122,31 +73,22 @@ class EveryActionSessionTest(ActionsTestCase):
             "regwrite," + REG_KEY + "\\Gone,dword:7",
             "regdelete," + REG_KEY + "\\Gone",
             f"execute,{marker} bare one two,1",
-            f"execute,{ww}\\{marker} full x\\y,0",
             f"execute,{marker} minimised,6",
-            f"execute,{marker} badstyle,5",
             f"execute,{keywin} keys.txt,1",
             "wait,3",
             "keypress,abc+(xy){ENTER}中,1",
-            "keypress,{TAB 2}~,0",
-            "wait,1",
         ])
         lines = self.run_session(timeout_s=90)
-        self.check_lines_with_failures("of the session with every action", [
+        self.check_lines("of the session with every action", [
             READING, ANALYSING,
             '正在设置工作目录"' + ww + '\\"……',
             '正在下载文件"src.txt"……',
             '正在复制文件"src.txt"……',
-            '正在复制文件"src.txt"……',
-            '正在复制文件"src.txt"……',
-            '正在复制文件"src.txt"……',
+            '正在创建文件"new.txt"……',
             '正在复制文件"missing.txt"……',
-            Failure('复制文件"' + ww + '\\Temp\\missing.txt"'),
+            failure('复制文件"' + ww + '\\Temp\\missing.txt"'),
             '正在删除文件"ro.txt"……',
-            '正在删除文件"gone.txt"……',
-            Failure('删除文件"' + ww + '\\gone.txt"'),
             '正在检测文件"src.txt"……',
-            '正在检测文件"never.txt"……',
             '正在添加DNS记录"qx-e2e-a.test"……',
             '正在删除DNS记录"qx-e2e-b.test"……',
             '正在注册组件"' + regdll + '"……',
@@ -154,13 +96,9 @@ class EveryActionSessionTest(ActionsTestCase):
             '正在写注册表信息"' + REG_KEY + '\\Gone"……',
             '正在删除注册表信息"' + REG_KEY + '\\Gone"……',
             '正在执行程序"' + marker + ' bare one two"……',
-            '正在执行程序"' + ww + '\\' + marker + ' full x\\y"……',
             '正在执行程序"' + marker + ' minimised"……',
-            '正在执行程序"' + marker + ' badstyle"……',
-            Failure('执行程序"' + marker + ' badstyle"'),
             '正在执行程序"' + keywin + ' keys.txt"……',
             '正在模拟按键"abc+(xy){ENTER}中"……',
-            '正在模拟按键"{TAB 2}~"……',
             DONE,
         ], lines)
 
@@ -168,14 +106,12 @@ class EveryActionSessionTest(ActionsTestCase):
         expected_files = {
             "Temp/src.txt": source,
             "src.txt": source,
-            "kept.txt": b"kept as it was\r\n",
-            ".hidden.txt": b"hidden, kept\r\n",
-            "over.txt": source,
+            "new.txt": b"created from the server\r\n",
         }
         for name, data in expected_files.items():
             path = os.path.join(w, name)
             self.check(f"content of {name}", data, read_bytes(path) if os.path.exists(path) else None)
-        for name in ("ro.txt", "never.txt", "x.txt"):
+        for name in ("ro.txt", "x.txt"):
             self.check(f"{name} exists", False, os.path.exists(os.path.join(w, name)))
 
         # The hosts file: the old address of a commented out, the new entry
@@ -188,42 +124,27 @@ class EveryActionSessionTest(ActionsTestCase):
 
         # Started programs: a bare command runs from the work folder, the
         # updater's current folder is theirs, the style reaches them.
-        cwd = self.win(self.work_dir).lower()
-        for name, args, show in (("bare", "bare one two", "1"), ("full", "full x\\y", "0"),
-                                 ("minimised", "minimised", "7")):
+        cwd = windows_path(self.work_dir).lower()
+        for name, args, show in (("bare", "bare one two", "1"), ("minimised", "minimised", "7")):
             path = os.path.join(w, name + ".marker")
-            self.wait_for_file(path, HELPER_TIMEOUT_S, f"the marker of the {name} execute line")
-            got = read_marker(path)
+            got = read_marker(path) if self.poll(lambda: os.path.exists(path), bool, HELPER_TIMEOUT_S)[1] else {}
             self.check(f"marker of the {name} execute line",
                        {"args": args, "cwd": cwd, "show": show},
                        dict(got, cwd=got.get("cwd", "").rstrip("\\").lower()))
-        self.check("marker of an execute line with style 5", False,
-                   os.path.exists(os.path.join(w, "badstyle.marker")))
 
         self.check("values the script wrote and deleted", ("written by the script", None),
                    (reg_value(REG_KEY, "Written"), reg_value(REG_KEY, "Gone")))
 
         # Registration runs on its own; give it time.
-        deadline = time.monotonic() + HELPER_TIMEOUT_S
-        registered = None
-        while registered is None and time.monotonic() < deadline:
-            registered = reg_value(REG_KEY, "Registered")
-            if registered is None:
-                time.sleep(0.5)
+        registered, _ = self.poll(lambda: reg_value(REG_KEY, "Registered"), bool, HELPER_TIMEOUT_S)
         self.check("value written by the registered component",
                    (ww + "\\" + regdll).lower(), (registered or "").lower())
 
-        # Keys: the waiting press has been processed when its line returned;
-        # the other had the rest of the script's time.
-        expected_keys = "abcXY\r中\t\t\r"
-        got_keys = ""
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            data = read_bytes(keys_file).decode("ascii") if os.path.exists(keys_file) else ""
-            got_keys = "".join(chr(int(h, 16)) for h in data.split())
-            if got_keys == expected_keys:
-                break
-            time.sleep(0.2)
+        # The press waited for its keys to be processed before its line returned.
+        expected_keys = "abcXY\r中"
+        got_keys, _ = self.poll(lambda: "".join(chr(int(h, 16)) for h in (
+            read_bytes(keys_file).decode("ascii").split() if os.path.exists(keys_file) else [])),
+            lambda keys: keys == expected_keys, 5)
         self.check("characters the key window received", expected_keys, got_keys)
         self.check("stored stamp", "2030-01-01", stored_stamp(self.base_name))
 
@@ -233,163 +154,57 @@ class MessageBoxTest(SessionTestCase):
     def test_notice_message_alert_and_msgbox(self):
         self.start_updater("QXsBoxes")
         notice = "新的提示：正在升级，请稍候"
-        self.publish([
-            "2030-01-01",
-            "notice," + notice,
-            "message,before the boxes",
-            "alert,警告：这是一个提示框",
-            "msgbox,信息文本,64,信息标题",
-            "msgbox,没有样式的文本",
-            "msgbox,要继续吗？,33,提问",
-            "msgbox,出错了,18,停止",
-            "msgbox,小心,52.4,注意,extra,fields,dropped",
-            "message,after the boxes",
-        ])
-        # (title, text, buttons, icon) of each box in turn, and the button
-        # that answers it.
-        boxes = [
-            ((TITLE, "警告：这是一个提示框", [IDOK], "none"), IDOK),
-            (("信息标题", "信息文本", [IDOK], "asterisk"), IDOK),
-            (("", "没有样式的文本", [IDOK], "none"), IDOK),
-            (("提问", "要继续吗？", [IDOK, IDCANCEL], "question"), IDCANCEL),
-            (("停止", "出错了", [IDABORT, IDRETRY, IDIGNORE], "hand"), IDABORT),
-            (("注意", "小心", [IDYES, IDNO], "exclamation"), IDNO),
-        ]
+        self.publish(["2030-01-01", "notice," + notice, "message,before the boxes", "alert,警告：这是一个提示框",
+                      "msgbox,要继续吗？,33,提问", "message,after the boxes"])
         self.click_start()
-        for n, (expected, answer) in enumerate(boxes):
-            box = self.expect_box()
-            self.check(f"box {n + 1} (title, text, buttons, icon)", expected, self.describe_box(box))
-            if n == 0:
-                state = self.look()
-                self.check_lines("while the first box is open",
-                               [READING, ANALYSING, "before the boxes"], self.new_lines(state))
-                labels = [s["text"] for s in state["statics"] if s["visible"] and s["text"]]
-                self.check("notice label while the first box is open", [notice], labels)
-                self.check("start button while a box is open", False, start_enabled(state))
-            self.answer_box(answer, box)
-        self.check_lines("after the last box", ["after the boxes", DONE], self.wait_session_end())
+        box = self.expect_box()
+        self.check("the alert (title, text, buttons)", (TITLE, "警告：这是一个提示框", [IDOK]), self.describe_box(box))
         state = self.look()
-        labels = [s["text"] for s in state["statics"] if s["visible"] and s["text"]]
-        self.check("notice label after the session", [notice], labels)
+        self.check_lines("while the first box is open", [READING, ANALYSING, "before the boxes"], self.new_lines(state))
+        self.check("notice label while the first box is open", [notice], labels(state))
+        self.check("start button while a box is open", False, start_enabled(state))
+        self.answer_box(IDOK, box)
+        box = self.expect_box()
+        self.check("the msgbox (title, text, buttons)", ("提问", "要继续吗？", [IDOK, IDCANCEL]), self.describe_box(box))
+        # Whichever button answers it, the script goes on.
+        self.answer_box(IDCANCEL, box)
+        self.check_lines("after the last box", ["after the boxes", DONE], self.wait_session_end())
+        self.check("notice label after the session", [notice], labels(self.look()))
 
 
 class ClosingTest(SessionTestCase):
 
-
-    def test_closing_during_a_download_keeps_the_target_and_the_next_session_resumes(self):
+    # Resuming from the bytes kept is the download engine's, tested without Windows.
+    def test_closing_during_a_download_keeps_the_target(self):
         app = self.start_updater("QXsResume")
         target = os.path.join(self.folder("w"), "big.bin")
         pathlib.Path(target).write_bytes(b"the previous version")
-        new = os.urandom(3 * 1048576 + 5000)
-        self.nginx.put("slow/big.bin", new, mtime=1700000000)
-        self.publish(["2030-01-01", "update,/qxupdate/slow/big.bin," + self.win(target)])
+        self.nginx.put("slow/big.bin", os.urandom(3 * 1048576 + 5000))
+        self.publish(["2030-01-01", "update,/qxupdate/slow/big.bin," + windows_path(target)])
         updating = "正在更新文件\"/qxupdate/slow/big.bin\"……"
         part = target + ".part"
         self.click_start()
 
         # Into the second range, with the window answering and showing how
         # far it is.
-        deadline = time.monotonic() + 60
-        while not (os.path.exists(part) and os.path.getsize(part) > 1200000):
-            if time.monotonic() > deadline:
-                self.fail_with_state("the download did not get into its second range within 60 s")
-            time.sleep(0.2)
+        if not self.poll(lambda: os.path.exists(part) and os.path.getsize(part) > 1200000, bool, 60)[1]:
+            self.fail_with_state("the download did not get into its second range within 60 s")
         state = self.look(timeout_ms=2000)
         if state is None:
             self.fail_with_state("the window did not answer during the download")
-        bars = [c for c in state["controls"] if c["class"].lower() == "msctls_progress32" and c["visible"]]
+        bars = [c for c in controls(state, "msctls_progress32") if c["visible"]]
         self.check("visible progress bars during the download", 1, len(bars))
         self.check_lines("during the download", [READING, ANALYSING, updating], self.new_lines(state))
 
         closed_at = time.monotonic()
-        r = self.driver.close(caption=CAPTION, exe=self.exe_name)
+        r = self.driver.run("close", caption=CAPTION, exe=self.exe_name)
         self.check(f"close request ({r!r})", True, r.ok)
-        self.check("exit code after closing during a download", 0,
-                   self.expect_exit(app, EXIT_TIMEOUT_S, "after a close request during a download"))
-        if time.monotonic() - closed_at > 5:
+        try:
+            code = app.proc.wait(max(0.0, closed_at + 5 - time.monotonic()))
+            self.check("exit code after closing during a download", 0, code)
+        except subprocess.TimeoutExpired:
             self.fail_with_state("the program outlived the close by more than 5 s")
         self.check("the target after the close", b"the previous version", read_bytes(target))
-        kept = os.path.getsize(part)
-
-        # The next session continues from the bytes already there.
-        def gets():
-            return len([q for q in self.nginx.requests() if q[0] == "GET" and "big.bin" in q[1]])
-        gets_before = gets()
-        self.seen = 0
-        self.start_updater("QXsResume")
-        self.check_lines("of the next session", [READING, ANALYSING, updating, DONE], self.run_session())
-        self.check("the target after the next session", True, read_bytes(target) == new)
-        self.check("its time stamp", 1700000000, int(os.path.getmtime(target)))
-        self.check("files left beside the target", ["big.bin"], sorted(os.listdir(os.path.dirname(target))))
-        self.check(f"GETs of the next session after {kept} bytes kept", -(-(len(new) - kept) // 1048576),
-                   gets() - gets_before)
-
-
-class DownloadTest(SessionTestCase):
-
-    def test_down_create_and_update_targets_and_the_requests_they_cost(self):
-        self.start_updater("QXsDownload")
-        w = self.folder("w")
-        server_time = 1500000000  # 2017-07-14 02:40:00 UTC
-        files = {name: f"{name} from the server\r\n".encode() * (n + 1)
-                 for n, name in enumerate(["a.txt", "b.txt", "c.txt", "d.txt"])}
-        for name, data in files.items():
-            self.nginx.put(name, data, mtime=server_time)
-        with open(os.path.join(w, "c.txt"), "wb") as f:
-            f.write(b"the local c.txt\r\n")
-        self.publish([
-            "2030-01-01",
-            "workpath," + self.win(w),
-            "down,a.txt",
-            "down,a.txt,rel\\a.txt",
-            "update,b.txt",
-            "update,b.txt?v=3,sub\\b3.txt",
-            "create,c.txt",
-            "create,d.txt",
-        ])
-        expected_lines = [
-            READING, ANALYSING,
-            '正在设置工作目录"' + self.win(w) + '\\"……',
-            '正在下载文件"a.txt"……',
-            '正在下载文件"a.txt"……',
-            '正在更新文件"b.txt"……',
-            '正在更新文件"b.txt?v=3"……',
-            '正在创建文件"c.txt"……',
-            '正在创建文件"d.txt"……',
-            DONE,
-        ]
-        fetch = lambda name: [("HEAD", "/qxupdate/" + name, 200), ("GET", "/qxupdate/" + name, 206)]
-        self.check_lines("of the first run", expected_lines, self.run_session())
-        self.check("requests of the first run",
-                   fetch("update.inf") + fetch("a.txt") * 2 + fetch("b.txt") * 2 + fetch("d.txt"),
-                   self.nginx.requests())
-        targets = {
-            "down without a target": (os.path.join(w, "Temp", "a.txt"), files["a.txt"]),
-            "down to a relative target": (os.path.join(self.work_dir, "rel", "a.txt"), files["a.txt"]),
-            "update without a target": (os.path.join(w, "b.txt"), files["b.txt"]),
-            "update with a query and a relative target": (os.path.join(w, "sub", "b3.txt"), files["b.txt"]),
-            "create of an existing file": (os.path.join(w, "c.txt"), b"the local c.txt\r\n"),
-            "create of a new file": (os.path.join(w, "d.txt"), files["d.txt"]),
-        }
-        for what, (path, data) in targets.items():
-            got = read_bytes(path) if os.path.exists(path) else None
-            self.check(f"content after {what} ({path})", data, got)
-        for what in ("down without a target", "update without a target", "create of a new file"):
-            path = targets[what][0]
-            self.check(f"file time after {what}", server_time, int(os.path.getmtime(path)))
-
-        # Again: the question (same stamp), then down fetches anew, update
-        # asks only for the head of its unchanged file, create asks nothing.
-        mark = len(self.nginx.requests())
-        self.click_start()
-        self.expect_box()
-        self.answer_box(IDOK)
-        self.check_lines("of the second run", expected_lines[:2] + [UP_TO_DATE] + expected_lines[2:],
-                         self.wait_session_end())
-        head = lambda name: [("HEAD", "/qxupdate/" + name, 200)]
-        self.check("requests of the second run",
-                   fetch("update.inf") + fetch("a.txt") * 2 + head("b.txt") * 2,
-                   self.requests_since(mark))
 
 
 if __name__ == "__main__":

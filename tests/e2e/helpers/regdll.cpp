@@ -1,13 +1,13 @@
-// qxe2e_regdll.dll: a component whose registration is visible from outside.
-// DllRegisterServer writes HKCU\Software\QXUpdateE2E\Registered = the DLL's
-// own path; DllUnregisterServer removes the value.
+// qxe2e_regdll.dll: a component whose registration is visible from outside. DllRegisterServer writes
+// HKCU\Software\QXUpdateE2E\Registered = the DLL's own path.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#endif
 #include <windows.h>
 
 namespace {
 
 HMODULE g_module = nullptr;
-const wchar_t kKey[] = L"Software\\QXUpdateE2E";
-const wchar_t kValue[] = L"Registered";
 
 }  // namespace
 
@@ -18,23 +18,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllRegisterServer() {
   wchar_t path[MAX_PATH * 2];
-  DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH * 2);
-  if (n == 0) return E_FAIL;
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return E_FAIL;
-  }
-  LONG rc = RegSetValueExW(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
-                           (n + 1) * sizeof(wchar_t));
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS ? S_OK : E_FAIL;
-}
-
-extern "C" __declspec(dllexport) HRESULT __stdcall DllUnregisterServer() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return S_OK;
-  RegDeleteValueW(key, kValue);
-  RegCloseKey(key);
-  return S_OK;
+  const DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH * 2);
+  return n && RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QXUpdateE2E", L"Registered", REG_SZ, path,
+                              (n + 1) * sizeof(wchar_t)) == ERROR_SUCCESS ? S_OK : E_FAIL;
 }

@@ -1,6 +1,5 @@
-// What the Win32 tests that talk to the test servers share: the services of
-// the real program with a window that records what it was asked to show,
-// and the environment the server wrapper hands through Wine.
+// The services of the real program with a window that records what it was
+// asked to show, for the benchmark that drives the download engine.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../../unit/fakes/FakePlatform.h"
+#include "unit/fakes/FakePlatform.h"
 #include "platform/platform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
