@@ -41,6 +41,9 @@ class QxcheckTest(unittest.TestCase):
         write("www/qxupdate/app.exe", raw=b"MZ")
         write("www/files/big.zip", raw=b"PK")
         os.makedirs(os.path.join(www, "qxupdate", "gone.ini"))  # a folder is not the file
+        pinned = os.path.join(tmp.name, "pinned")
+        write("pinned/qxupdate/update.inf", "2024-03-01", "down,a.txt,,sha256=" + "0" * 64, "down,a.txt")
+        write("pinned/qxupdate/a.txt", raw=b"a")
         finding = lambda f, at, code, text: f"{f}:{at}: {code}: {text}\n"
         # (arguments, status, stdout, stderr): all of it, a Part of it, or a test of it
         cases = [
@@ -57,6 +60,8 @@ class QxcheckTest(unittest.TestCase):
             ([write("bad.inf", raw=b"2024-03-01\xff")], FINDINGS, Part("not valid in code page 936"), Part("")),
             (["--server", www], FINDINGS, Part(":3:8: server-missing: "), "1 finding\n"),
             (["--server", os.path.join(SOURCE_DIR, "samples", "update")], CLEAN, "", "no findings\n"),
+            (["--signed", "--server", pinned], FINDINGS,
+             lambda out: ":2:13: pin-mismatch: " in out and ":3:1: pin-missing: " in out, "2 findings\n"),
             (["--json", clean], CLEAN, '{"findings":[],"errors":[]}\n', ""),
             (["--help"], CLEAN, Part("--server DIR"), Part("")),
         ] + [(args, UNREADABLE, Part(""), Part("usage:")) for args in (

@@ -77,12 +77,33 @@ TEST(CheckLine, FindingsOfOneLine) {
     };
     for (const auto& r : rows) {
         std::vector<Finding> found;
-        CheckLine(2, r.line, [](const Text& path) { return path.find(u"missing") == Text::npos; }, found);
+        CheckLine(2, r.line, {[](const Text& path) { return path.find(u"missing") == Text::npos; }}, found);
         const std::string report = Report(found, false);
         EXPECT_EQ(report.substr(0, report.find('|')), r.expected) << ToUtf8(r.line);
         EXPECT_NE(report.find(r.part), std::string::npos) << ToUtf8(r.line) << ": " << report;
     }
     for (const CommandSpec& command : Commands()) EXPECT_EQ(SuggestKeyword(command.keyword), command.keyword);
+}
+
+// A server whose files all have the digest of the "1" pin, but "changed"; an
+// updater that carries a key.
+TEST(CheckLine, PinsForASignedScript) {
+    const Text one = u",sha256=" + Text(64, u'1');
+    const LineRules rules{[](const Text& path) { return path.find(u"missing") == Text::npos; },
+                          [](const Text& path) { return Bytes(32, path == u"/qxupdate/changed" ? '\x22' : '\x11'); },
+                          true};
+    const struct { Text line; const char* expected; } rows[] = {
+        {u"down,a," + one, ""}, {u"down,changed," + one, "15:pin-mismatch"}, {u"ver,a,1.0" + one, ""},
+        {u"create,missing," + one, "8:server-missing"}, {u"down,http://a.com/changed," + one, ""},
+        {u"update,a", "1:pin-missing"}, {u"down,a,b,c", "9:extra-fields 1:pin-missing"},
+        {u"ver,a,1.0,sha256=1", "11:pin-malformed"}, {u"copy,a,b", ""},
+    };
+    for (const auto& r : rows) {
+        std::vector<Finding> found;
+        CheckLine(2, r.line, rules, found);
+        const std::string report = Report(found, false);
+        EXPECT_EQ(report.substr(0, report.find('|')), r.expected) << ToUtf8(r.line);
+    }
 }
 
 TEST(ScriptCheck, WholeFiles) {
