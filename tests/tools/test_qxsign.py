@@ -122,9 +122,11 @@ class QxsignTest(unittest.TestCase):
         ]
         data = {"新.txt": b"new", "readme.txt": read(os.path.join(folder, "readme.txt")),
                 "config.ini": read(os.path.join(folder, "config.ini"))}
-        original = b"\r\n".join(l.encode("gbk") for l, _ in lines) + b"\n"
-        expected = b"\r\n".join(l.encode("gbk") if after is None else after.encode("gbk") % pin(
-            data[next(n for n in data if n in l)]) for l, after in lines) + b"\n"
+        # Line ends as the updater reads them: CR LF, and a lone CR after line 2.
+        ends = [b"\r\n", b"\r"] + [b"\r\n"] * (len(lines) - 2)
+        original = b"".join(l.encode("gbk") + end for (l, _), end in zip(lines, ends))
+        expected = b"".join((l.encode("gbk") if after is None else after.encode("gbk") % pin(
+            data[next(n for n in data if n in l)])) + end for (l, after), end in zip(lines, ends))
         write(self.script, original)
         code, output = run("pin", self.script, self.server)
         self.assertEqual((code, read(self.script)), (NOT_ALL, expected), output)

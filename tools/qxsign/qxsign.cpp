@@ -1,5 +1,6 @@
 #include "qxsign.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "config/KeyBlock.h"
@@ -88,6 +89,8 @@ Text CheckProgram(const Text& path, const Bytes& data) {
 
 // The lines of a script as byte ranges without their line ends, so a line
 // can be rewritten while the ends and the code page stay as they were.
+// They break where the updater breaks them: at CR, with or without LF; a
+// lone LF is part of the line.
 struct LineRange {
     size_t begin;
     size_t end;
@@ -97,12 +100,9 @@ std::vector<LineRange> Lines(const Bytes& raw) {
     std::vector<LineRange> lines;
     size_t begin = 0;
     while (begin < raw.size()) {
-        size_t next = raw.find('\n', begin);
-        const size_t stop = next == Bytes::npos ? raw.size() : next;
-        size_t end = stop;
-        if (end > begin && raw[end - 1] == '\r') --end;
+        const size_t end = std::min(raw.find('\r', begin), raw.size());
         lines.push_back({begin, end});
-        begin = next == Bytes::npos ? raw.size() : next + 1;
+        begin = end + (raw.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
     return lines;
 }
