@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/crypto_win.h"
 #include "platform/win32/files_win.h"
 #include "platform/win32/http_win.h"
 #include "platform/win32/process_win.h"
@@ -86,7 +87,8 @@ struct RealServices {
     Win32Clock clock;
     Win32Random random;
     Win32CodePage codepage;
-    Platform platform{ui, process, files, settings, registry, http, clock, random, codepage};
+    Win32Crypto crypto;
+    Platform platform{ui, process, files, settings, registry, http, clock, random, codepage, crypto};
 };
 
 }  // namespace qx::test

@@ -1,6 +1,9 @@
-# Appends the 32-byte configuration trailer to the freshly linked program.
-# execute_process writes the bytes unchanged, NULs included.
-execute_process(COMMAND ${CMAKE_COMMAND} -E cat ${EXE} ${TRAILER}
+# Appends the 32-byte configuration trailer to the freshly linked program,
+# after 72 bytes of room for a publisher's key block: stamping a key then
+# overwrites bytes that belong to no section, as writing the address does.
+# Left NUL, the room carries no key. execute_process writes the bytes
+# unchanged, NULs included.
+execute_process(COMMAND ${CMAKE_COMMAND} -E cat ${EXE} ${KEYROOM} ${TRAILER}
                 OUTPUT_FILE ${EXE}.tmp RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "could not append the trailer to ${EXE}")

@@ -10,6 +10,10 @@ if(NOT MSVC)
   target_compile_options(qxcore PRIVATE -Wall -Wextra -Werror=return-type)
 endif()
 
+# Hashes and signature checks come from libcrypto here, from CNG on Windows.
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+target_link_libraries(qxcore PUBLIC OpenSSL::Crypto)
+
 find_package(GTest REQUIRED)
 file(GLOB_RECURSE QX_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(qx_unit_tests ${QX_UNIT_TESTS})

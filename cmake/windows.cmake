@@ -17,7 +17,7 @@ target_compile_definitions(qxcore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NO
 
 add_library(qxwin STATIC ${QX_WIN_SOURCES})
 target_include_directories(qxwin PUBLIC ${CMAKE_SOURCE_DIR}/res)
-target_link_libraries(qxwin PUBLIC qxcore wininet ole32 oleaut32 uuid comctl32 advapi32 shell32 user32 gdi32 version)
+target_link_libraries(qxwin PUBLIC qxcore wininet ole32 oleaut32 uuid comctl32 advapi32 shell32 user32 gdi32 version bcrypt)
 
 # The download benchmark: a command, not a test (bench/run_bench.sh).
 include(${CMAKE_SOURCE_DIR}/bench/bench.cmake OPTIONAL)
@@ -36,9 +36,11 @@ elseif(MSVC)
   set_property(TARGET QXUpdate PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded")
 endif()
 # The configuration trailer: the program file must end in 32 bytes that
-# nothing else uses, NUL until a deployer writes the server address there.
+# nothing else uses, NUL until a deployer writes the server address there,
+# with the room for a publisher's key just before them.
 add_custom_command(TARGET QXUpdate POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:QXUpdate>
+          -DKEYROOM=${CMAKE_SOURCE_DIR}/res/keyroom72.bin
           -DTRAILER=${CMAKE_SOURCE_DIR}/res/trailer32.bin
           -P ${CMAKE_SOURCE_DIR}/cmake/append_trailer.cmake
   VERBATIM)

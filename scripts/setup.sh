@@ -4,12 +4,12 @@
 # dpkg and returns within a second or two.
 set -euo pipefail
 
-# Native build and unit tests, the mingw cross build, Wine (the 32-bit loader
+# Native build and unit tests (libcrypto checks signatures there), the mingw cross build, Wine (the 32-bit loader
 # runs the program), a headless X server, the HTTP server the download tests
 # talk to, a CJK font so Chinese is legible in screenshots, the locale sources,
 # the Python test harness, screenshot tools and clang for fuzzing.
 packages=(
-  g++ cmake make libgtest-dev libgmock-dev clang libclang-rt-14-dev
+  g++ cmake make libgtest-dev libgmock-dev clang libclang-rt-14-dev libssl-dev
   g++-mingw-w64-i686
   wine wine32:i386 wine64
   xvfb xauth x11-utils imagemagick

@@ -8,6 +8,7 @@
 #include "app/frmUpdate_win.h"
 #include "platform/win32/clock_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/crypto_win.h"
 #include "platform/win32/files_win.h"
 #include "platform/win32/http_win.h"
 #include "platform/win32/process_win.h"
@@ -31,8 +32,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         qx::Win32Clock clock;
         qx::Win32Random random;
         qx::Win32CodePage codepage;
+        qx::Win32Crypto crypto;
         const qx::Platform platform{window, process, files, settings, registry,
-                                    http,   clock,   random, codepage};
+                                    http,   clock,   random, codepage, crypto};
         qx::FrmUpdate form(platform);
         try {
             // Created hidden: a refused second copy never shows a window.

@@ -43,7 +43,7 @@ double GetVersionNumber(const Text& strVer) {
 }
 
 void DoCheckVersion(const DownloadContext& dl, const Platform& p, bool& blnQuit, const Text& strNewFile,
-                    const Text& strVer) {
+                    const Text& strVer, const Text& strPin) {
     try {
         dl.log.Message(u"正在检查版本号……");
         const double current = GetVersionNumber(GetVersion());
@@ -53,7 +53,7 @@ void DoCheckVersion(const DownloadContext& dl, const Platform& p, bool& blnQuit,
         const Text strBase = ProgramBaseName(p.process);
         const Text strInstalled = dl.fields.strAppDir + strBase + u".exe";
         const Text strTarget = dl.fields.strTempDir + strBase + u"Temp.exe";
-        const Text strDownloaded = DoDown(dl, strNewFile, strTarget);
+        const Text strDownloaded = DoDown(dl, strNewFile, strTarget, strPin);
         // The download has said why; the script goes on with this version.
         if (strDownloaded.empty()) return;
 

@@ -15,8 +15,9 @@ double GetVersionNumber(const Text& strVer);
 // When strVer is higher than the running updater's version, downloads
 // strNewFile to the temp folder as base name + "Temp.exe" and starts it to
 // take over; blnQuit becomes true exactly when it was started. A failed
-// download is logged by the download and lets the script go on.
+// download (a pin that does not match included) is logged by the download
+// and lets the script go on with this version.
 void DoCheckVersion(const DownloadContext& dl, const Platform& p, bool& blnQuit, const Text& strNewFile,
-                    const Text& strVer);
+                    const Text& strVer, const Text& strPin = Text());
 
 }  // namespace qx

@@ -120,6 +120,20 @@ public:
         TryDelete(recordPath_);
     }
 
+    // The digest of what has been written, read back in ranges so a large
+    // file is never held whole.
+    Bytes Digest(ICrypto& crypto) {
+        Close();
+        const std::unique_ptr<IHash> hash = crypto.NewSha256();
+        const int64_t length = files_.FileLength(path_);
+        for (int64_t at = 0; at < length; at += kDownloadRangeSize) {
+            const size_t count = static_cast<size_t>(std::min<int64_t>(kDownloadRangeSize, length - at));
+            const Bytes piece = files_.ReadAt(path_, at, count);
+            hash->Add(piece.data(), piece.size());
+        }
+        return hash->Finish();
+    }
+
     // Moves the finished file onto target; on failure the part file is
     // still ours to discard.
     void ReplaceTarget(const Text& target) {
@@ -255,7 +269,40 @@ void TryMakeDir(IFileSystem& files, const Text& dir) {
     }
 }
 
+// Collects a body up to a limit; one byte more ends the request.
+class SmallSink : public IHttpSink {
+public:
+    explicit SmallSink(int64_t maxSize) : maxSize_(maxSize) {}
+    bool Start(const HttpAnswer& answer) override { return answer.status == 200 || answer.status == 206; }
+    void Data(const Bytes& piece) override {
+        body += piece;
+        if (static_cast<int64_t>(body.size()) > maxSize_) throw QxError(err::kOverflow, u"溢出");
+    }
+    Bytes body;
+
+private:
+    int64_t maxSize_;
+};
+
 }  // namespace
+
+bool FetchSmallFile(const DownloadContext& c, const Text& strPath, int64_t maxSize, Bytes& body) {
+    try {
+        if (!c.http.Available()) return false;
+        WindowWaiter waiter(c.ui, c.fields.blnQuit);
+        SmallSink sink(maxSize);
+        // One byte beyond the limit is asked for, so that an oversized file
+        // shows itself even to a server that honours the range.
+        const HttpAnswer answer =
+            c.http.Get(EncodeURI(c.fields.strServerURL + strPath, kUrlKeep), 0, maxSize, Text(), sink, waiter);
+        if (answer.status != 200 && answer.status != 206) return false;
+        if (static_cast<int64_t>(sink.body.size()) > maxSize) return false;
+        body = sink.body;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 int32_t FileSize(IFileSystem& files, const Text& strFile) {
     try {
@@ -275,7 +322,8 @@ void MyMkDir(IFileSystem& files, const Text& strDir) {
     TryMakeDir(files, strDir);
 }
 
-Text DownloadFile(const DownloadContext& c, const Text& strURLFile, const Text& strLocalFile, bool blnUpdate) {
+Text DownloadFile(const DownloadContext& c, const Text& strURLFile, const Text& strLocalFile, bool blnUpdate,
+                  const Bytes& sha256) {
     IFileSystem& files = c.files;
     Text strURL = strURLFile;
     Text local = strLocalFile;
@@ -370,6 +418,12 @@ Text DownloadFile(const DownloadContext& c, const Text& strURLFile, const Text& 
                 return incomplete();
             }
             if (part->Length() != length) return incomplete();
+            if (!sha256.empty() && part->Digest(c.crypto) != sha256) {
+                part->Discard();
+                busy->Restore();
+                c.log.ErrLog(u"文件" + Quoted(local) + u"的校验值不符，未更新。");
+                return Text();
+            }
             try {
                 part->ReplaceTarget(local);
             } catch (...) {

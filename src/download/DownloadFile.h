@@ -11,6 +11,7 @@
 
 #include "download/SharedFields.h"
 #include "platform/clock.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/progress.h"
@@ -27,6 +28,10 @@ struct DownloadContext {
     IHttpClient& http;
     IClock& clock;
     const SharedFields& fields;
+    ICrypto& crypto;
+    // The program carries a publisher's key: a download line must pin its
+    // file, or a signed script would protect nothing.
+    bool pinsRequired = false;
 };
 
 // Size of one GET range.
@@ -39,9 +44,16 @@ constexpr int32_t kDownloadRangeSize = 1048576;
 // local path, or empty text after logging why the download failed. On
 // failure the previous target is left as it was. The window keeps handling
 // its messages meanwhile; once it closes (or the session is told to stop)
-// the download ends at once and logs nothing.
+// the download ends at once and logs nothing. With sha256 (32 bytes) the
+// new file takes the target's place only when its digest is that one.
 [[nodiscard]] Text DownloadFile(const DownloadContext& c, const Text& strURLFile, const Text& strLocalFile = u"",
-                  bool blnUpdate = false);
+                  bool blnUpdate = false, const Bytes& sha256 = Bytes());
+
+// The body of a small file on the update server (strPath such as
+// "/qxupdate/update.inf.sig"), in one request and never written to disk.
+// False, without a word in the log, when it cannot be fetched or has more
+// than maxSize bytes: the caller tells the user what that means.
+[[nodiscard]] bool FetchSmallFile(const DownloadContext& c, const Text& strPath, int64_t maxSize, Bytes& body);
 
 // Length of the file in bytes; -1 when it cannot be determined or does not
 // fit a signed 32-bit number.

@@ -3,6 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
@@ -22,6 +23,7 @@ struct Platform {
     IClock& clock;
     IRandom& random;
     ICodePage& codepage;
+    ICrypto& crypto;
 };
 
 }  // namespace qx

@@ -31,6 +31,7 @@ enum class FieldKind {
     kMsgStyle,      // the style of msgbox
     kCopyFlag,      // the overwrite flag of copy
     kText,          // shown to the user
+    kPin,           // "sha256=" and the digest the downloaded file must have
 };
 
 struct FieldSpec {

@@ -10,6 +10,7 @@
 #include "download/TextUtils.h"
 #include "download/ServerPath.h"
 #include "download/NumericValue.h"
+#include "download/Pin.h"
 #include "script/Paths.h"
 #include "script/ProcessLine.h"
 
@@ -113,8 +114,8 @@ bool BlankMatters(FieldKind kind) {
 
 class LineChecker {
 public:
-    LineChecker(int lineNo, const Text& line, const ServerLookup& serverFileExists, std::vector<Finding>& out)
-        : lineNo_(lineNo), line_(line), serverFileExists_(serverFileExists), out_(out) {}
+    LineChecker(int lineNo, const Text& line, const LineRules& rules, std::vector<Finding>& out)
+        : lineNo_(lineNo), line_(line), rules_(rules), out_(out) {}
 
     const CommandSpec* Run() {
         CheckMacros();
@@ -132,6 +133,7 @@ public:
         }
         CheckExtraFields(*command);
         for (size_t i = 0; i < command->fields.size(); ++i) CheckArg(*command, i + 1, command->fields[i]);
+        CheckPinRequired(*command);
         return command;
     }
 
@@ -307,6 +309,9 @@ private:
                 }
                 break;
             }
+            case FieldKind::kPin:
+                CheckPin(keyword, index, value, start);
+                break;
             case FieldKind::kLocalPath:
             case FieldKind::kCommandLine:
             case FieldKind::kHost:
@@ -322,11 +327,57 @@ private:
                              u"without a slash; begin it with \"/\" or give the whole URL"));
             return;
         }
-        if (!serverFileExists_) return;
+        if (!rules_.serverFileExists) return;
         const Text path = ServerPathOf(value);
         if (path.empty()) return;
-        if (!serverFileExists_(path)) {
+        if (!rules_.serverFileExists(path)) {
             Add(start, "server-missing", Shown(value) + Text(u" is not on the server (no file ") + Shown(path) + Text(u")"));
+        }
+    }
+
+    // Any field 3 that is no pin is ignored, as it always was.
+    void CheckPin(const Text& keyword, size_t index, const Text& value, size_t start) {
+        const Pin pin = ParsePin(value);
+        switch (pin.state) {
+            case Pin::kValid:
+                CheckPinOnServer(pin, start);
+                return;
+            case Pin::kMalformed:
+                Add(start, "pin-malformed",
+                    Shown(value) + Text(u" is not \"sha256=\" and 64 hexadecimal digits: the file is not downloaded"));
+                return;
+            case Pin::kNone:
+                Add(start - 1, "extra-fields",
+                    Text(u"text after this comma is lost: ") + Shown(keyword) + Text(u" reads ") +
+                        Decimal(static_cast<long long>(index - 1)) +
+                        Text(u" arguments and, in this field, only a \"sha256=\" pin"));
+                return;
+        }
+    }
+
+    // Only a file that is there can be compared; a missing one is a finding
+    // of its own already.
+    void CheckPinOnServer(const Pin& pin, size_t start) {
+        if (!rules_.serverFileExists || !rules_.serverDigest) return;
+        const Text path = ServerPathOf(fields_[1]);
+        if (path.empty() || !rules_.serverFileExists(path)) return;
+        if (rules_.serverDigest(path) != pin.digest) {
+            Add(start, "pin-mismatch",
+                Shown(fields_[1]) + Text(u" on the server (") + Shown(path) +
+                    Text(u") does not match this pin: the updater keeps the old file"));
+        }
+    }
+
+    // A line whose pin field is no pin at all; a malformed pin has its own
+    // finding.
+    void CheckPinRequired(const CommandSpec& command) {
+        if (!rules_.pinsRequired) return;
+        for (size_t i = 0; i < command.fields.size(); ++i) {
+            if (command.fields[i].kind == FieldKind::kPin && ParsePin(fields_[i + 1]).state == Pin::kNone) {
+                Add(0, "pin-missing",
+                    Shown(command.keyword) + Text(u" has no \"sha256=\" pin: an updater that carries a key "
+                                                  u"does not download the file"));
+            }
         }
     }
 
@@ -472,7 +523,7 @@ private:
 
     int lineNo_;
     const Text& line_;
-    const ServerLookup& serverFileExists_;
+    const LineRules& rules_;
     std::vector<Finding>& out_;
     std::array<Text, 6> fields_;
     std::array<size_t, 6> starts_{};
@@ -517,9 +568,9 @@ Text Shown(const Text& text) {
     return Quoted(shown);
 }
 
-const CommandSpec* CheckLine(int lineNo, const Text& line, const ServerLookup& serverFileExists,
+const CommandSpec* CheckLine(int lineNo, const Text& line, const LineRules& rules,
                              std::vector<Finding>& out) {
-    return LineChecker(lineNo, line, serverFileExists, out).Run();
+    return LineChecker(lineNo, line, rules, out).Run();
 }
 
 }  // namespace qx::check

@@ -26,15 +26,24 @@ struct Finding {
 // True when the server folder holds a file at serverPath, a path below the
 // server root such as "/qxupdate/setup.exe".
 using ServerLookup = std::function<bool(const Text& serverPath)>;
+// The SHA-256 of the server's file at serverPath, which exists.
+using ServerDigest = std::function<Bytes(const Text& serverPath)>;
+
+// What a line is held to beyond the command table.
+struct LineRules {
+    ServerLookup serverFileExists;  // empty: the server is not checked
+    ServerDigest serverDigest;      // empty: pins are not compared with the files
+    // For an updater that carries a key, which downloads nothing unpinned.
+    bool pinsRequired = false;
+};
 
 // The longest wait, in seconds, taken for intended; longer ones are
 // usually milliseconds written where seconds are read.
 constexpr double kLongestSensibleWait = 3600.0;
 
 // Adds the findings of line lineNo (after line 1) to out and returns the
-// command the line runs, null when it runs none. An empty serverFileExists
-// leaves the server unchecked.
-const CommandSpec* CheckLine(int lineNo, const Text& line, const ServerLookup& serverFileExists,
+// command the line runs, null when it runs none.
+const CommandSpec* CheckLine(int lineNo, const Text& line, const LineRules& rules,
                              std::vector<Finding>& out);
 
 // The command a mistyped keyword most likely meant, or empty text.

@@ -162,7 +162,7 @@ std::vector<Finding> CheckScriptText(const Text& content, const std::vector<bool
                                                Text(u" finds no newer updater; put the ver line last")});
                 afterVerReported = true;
             }
-            const CommandSpec* command = CheckLine(lineNo, line, options.serverFileExists, findings);
+            const CommandSpec* command = CheckLine(lineNo, line, options.lines, findings);
             if (command != nullptr && command->handsOver && verLine == 0) verLine = lineNo;
         }
 

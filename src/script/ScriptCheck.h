@@ -21,7 +21,7 @@ struct Options {
     unsigned codePage = 936;  // named in messages
     bool hasPrevious = false;
     DateTime previous;  // the stamp the script must be later than
-    ServerLookup serverFileExists;  // empty: the server is not checked
+    LineRules lines;
 };
 
 // The whole file as read from disk.

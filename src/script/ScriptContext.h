@@ -14,8 +14,12 @@ struct ScriptContext {
     const Platform& p;
     IProgressLog& log;
     SharedFields& fields;
+    // Set for the lines of a session whose program carries a key.
+    bool pinsRequired = false;
 
-    DownloadContext Downloads() const { return {log, p.ui, p.files, p.http, p.clock, fields}; }
+    DownloadContext Downloads() const {
+        return {log, p.ui, p.files, p.http, p.clock, fields, p.crypto, pinsRequired};
+    }
     HostsAccess Hosts() const { return {p.files, p.codepage, p.random, fields.strHostsFile, fields.strTempDir}; }
 };
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "config/ScriptSignature.h"
 #include "download/Naming.h"
 #include "script/ProcessLine.h"
 #include "script/ScriptFile.h"
@@ -22,8 +23,25 @@ namespace {
 
     // The whole script is read at once: nothing is held open while the
     // lines run, and a script that replaces its own copy cannot disturb the
-    // loop.
-    const std::vector<Text> lines = SplitScriptLines(c.p.codepage.FromAnsi(c.p.files.ReadAll(scriptPath)));
+    // loop. The bytes read are the bytes checked.
+    const Bytes script = c.p.files.ReadAll(scriptPath);
+    // From the running file itself: a work folder chosen elsewhere must not
+    // be able to switch the check off.
+    const ProgramKey key = ReadProgramKey(c.p.files, c.p.process.ProgramPath());
+    if (key.present) {
+        Bytes body;
+        std::optional<Bytes> signature;
+        if (FetchSmallFile(c.Downloads(), u"/qxupdate/update.inf.sig", kMaxSignatureFileSize, body)) signature = body;
+        if (c.fields.blnQuit || !ui.IsAlive()) return true;
+        if (!ScriptRuns(JudgeScript(c.p.crypto, key, script, signature))) {
+            c.log.Message(u"升级信息的签名无效，没有做任何更改。");
+            ui.EnableUpdateButton(true);
+            return true;
+        }
+    }
+    const ScriptContext lineContext{c.p, c.log, c.fields, key.present};
+
+    const std::vector<Text> lines = SplitScriptLines(c.p.codepage.FromAnsi(script));
     if (lines.empty()) return false;
 
     const Text app = ProgramBaseName(c.p.process);
@@ -48,7 +66,7 @@ namespace {
 
     bool stoppedByLine = false;
     for (size_t i = 1; i < lines.size() && !blnQuit; ++i) {
-        if (!ProcessLine(c, lines[i])) {
+        if (!ProcessLine(lineContext, lines[i])) {
             stoppedByLine = true;
             break;
         }

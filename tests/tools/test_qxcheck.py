@@ -23,6 +23,9 @@ class QxcheckTest(unittest.TestCase):
         clean, missing = write("clean.inf", "2024-03-01", "message,好"), os.path.join(tmp, "missing.inf")
         two = write("two.inf", "2024-03-01", "dowload,x", "wait,5s")
         gbk = write("gbk.inf", "2024-03-01 10:00:00", "message,你好")
+        os.makedirs(os.path.join(tmp, "pinned", "qxupdate"))
+        signed = write("pinned/qxupdate/update.inf", "2024-03-01", "down,a.txt,,sha256=" + "0" * 64, "down,a.txt")
+        write("pinned/qxupdate/a.txt")
         # (arguments, status, stdout, stderr); None: a usage error, checked by its stderr alone
         cases = [
             ([clean], CLEAN, "", "no findings\n"),
@@ -31,6 +34,9 @@ class QxcheckTest(unittest.TestCase):
             (["--codepage", "65001", gbk], FINDINGS, f"{gbk}:2:9: invalid-byte: ", "1 finding\n"),
             (["--previous", "2024-03-01 10:00:00", gbk], FINDINGS, f"{gbk}:1:1: stamp-not-later: ", "1 finding\n"),
             (["--server", os.path.join(SOURCE_DIR, "samples", "update")], CLEAN, "", "no findings\n"),
+            # A wrong pin on line 2, none on line 3.
+            (["--signed", "--server", os.path.join(tmp, "pinned"), signed], FINDINGS,
+             f"{signed}:2:13: pin-mismatch: ", "2 findings\n"),
             (["--frobnicate", clean], UNREADABLE, None, "usage:"),
         ]
         for args, status, out, err in cases:

@@ -9,6 +9,7 @@
 #include "../unit/fakes/FakePlatform.h"
 #include "app/frmUpdate_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/crypto_win.h"
 #include "platform/win32/files_win.h"
 #include "support/TestValues.h"
 
@@ -36,7 +37,8 @@ TEST(SystemMenuWin, EndsWithASeparatorAndTheAddressItem) {
     fake::Clock clock;
     fake::Random random;
     fake::CodePage codepage;
-    FrmUpdate form(Platform{window, process, files, settings, registry, http, clock, random, codepage});
+    Win32Crypto crypto;
+    FrmUpdate form(Platform{window, process, files, settings, registry, http, clock, random, codepage, crypto});
     window.Create(&form);
     ASSERT_NE(window.Handle(), nullptr) << "no window can be created here; an X display is needed";
     window.AddMenu();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/crypto_posix.h"
 #include "qxcheck.h"
 
 namespace qx::qxcheck {
@@ -34,10 +35,14 @@ public:
         return stat(ToUtf8(root + serverPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     }
 
+    ICrypto& Crypto() override { return crypto_; }
+
     void Out(const Text& line) override { std::printf("%s\n", ToUtf8(line).c_str()); }
     void Err(const Text& line) override { std::fprintf(stderr, "%s\n", ToUtf8(line).c_str()); }
 
 private:
+    OpenSslCrypto crypto_;
+
     [[noreturn]] static void Raise(int code) {
         const int32_t number = code == ENOENT ? err::kFileNotFound
                                : code == EACCES ? err::kPermissionDenied

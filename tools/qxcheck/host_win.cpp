@@ -7,6 +7,7 @@
 
 #include "common/console_win.h"
 #include "platform/win32/codepage_win.h"
+#include "platform/win32/crypto_win.h"
 #include "platform/win32/files_win.h"
 #include "qxcheck.h"
 
@@ -29,11 +30,14 @@ public:
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     }
 
+    ICrypto& Crypto() override { return crypto_; }
+
     void Out(const Text& line) override { tools::PrintLine(STD_OUTPUT_HANDLE, line); }
     void Err(const Text& line) override { tools::PrintLine(STD_ERROR_HANDLE, line); }
 
 private:
     Win32FileSystem files_;
+    Win32Crypto crypto_;
 };
 
 }  // namespace

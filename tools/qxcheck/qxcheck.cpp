@@ -11,14 +11,16 @@ namespace {
 Text T(const char* ascii) { return FromUtf8(ascii); }
 
 const char kUsage[] =
-    "usage: qxcheck [--codepage N] [--previous STAMP] [--server DIR] [--json] [FILE...]\n"
+    "usage: qxcheck [--codepage N] [--previous STAMP] [--server DIR] [--signed] [--json] [FILE...]\n"
     "Checks update scripts the way the updater reads them and reports, one line each,\n"
     "whatever will not do what its author most likely meant.\n"
     "  --codepage N      the code page the script is written in (default 936)\n"
     "  --previous STAMP  the stamp of the script published before; this one must be later\n"
     "  --server DIR      the folder served as the server root: every file that down, create,\n"
-    "                    update and ver lines fetch must be there; FILE defaults to\n"
-    "                    DIR/qxupdate/update.inf\n"
+    "                    update and ver lines fetch must be there and match their sha256=\n"
+    "                    pins; FILE defaults to DIR/qxupdate/update.inf\n"
+    "  --signed          the script is for updaters that carry a key: every down, create,\n"
+    "                    update and ver line needs a sha256= pin, or it downloads nothing\n"
     "  --json            one JSON object on standard output instead of lines\n"
     "Exit status: 0 clean, 1 findings, 2 a script could not be read or bad usage.";
 
@@ -111,6 +113,8 @@ int Run(Host& host, const std::vector<Text>& args) {
         if (a == u"--help" || a == u"-h") {
             host.Out(T(kUsage));
             return kClean;
+        } else if (a == u"--signed") {
+            options.lines.pinsRequired = true;
         } else if (a == u"--json") {
             json = true;
         } else if (a == u"--codepage") {
@@ -143,8 +147,16 @@ int Run(Host& host, const std::vector<Text>& args) {
 
     options.codePage = codePage;
     if (!serverDir.empty()) {
-        options.serverFileExists = [&host, serverDir](const Text& path) {
+        options.lines.serverFileExists = [&host, serverDir](const Text& path) {
             return host.FileExistsBelow(serverDir, path);
+        };
+        // An unreadable file has no digest and so matches no pin.
+        options.lines.serverDigest = [&host, serverDir](const Text& path) {
+            try {
+                return Sha256(host.Crypto(), host.ReadFile(serverDir + path));
+            } catch (const QxError&) {
+                return Bytes();
+            }
         };
     }
     const check::StrictDecoder decode = [codePage](const Bytes& bytes, Text& text) {

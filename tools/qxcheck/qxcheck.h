@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/core_types.h"
+#include "platform/crypto.h"
 
 namespace qx::qxcheck {
 
@@ -24,6 +25,7 @@ public:
     virtual Bytes ReadFile(const Text& path) = 0;
     // A regular file at root followed by serverPath ("/qxupdate/a.exe").
     virtual bool FileExistsBelow(const Text& root, const Text& serverPath) = 0;
+    virtual ICrypto& Crypto() = 0;
 
     virtual void Out(const Text& line) = 0;  // one line on standard output
     virtual void Err(const Text& line) = 0;  // one line on standard error

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <unknwn.h>
 #include <wininet.h>
 
@@ -94,7 +95,32 @@ struct LocalMemoryTraits {
     static void Close(Handle h) noexcept { ::LocalFree(h); }
 };
 
+// Algorithm providers of CNG.
+struct AlgorithmHandleTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static Handle None() noexcept { return nullptr; }
+    static bool IsNone(Handle h) noexcept { return h == nullptr; }
+    static void Close(Handle h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+// Hash objects and keys of CNG.
+struct HashHandleTraits {
+    using Handle = BCRYPT_HASH_HANDLE;
+    static Handle None() noexcept { return nullptr; }
+    static bool IsNone(Handle h) noexcept { return h == nullptr; }
+    static void Close(Handle h) noexcept { ::BCryptDestroyHash(h); }
+};
+struct CngKeyTraits {
+    using Handle = BCRYPT_KEY_HANDLE;
+    static Handle None() noexcept { return nullptr; }
+    static bool IsNone(Handle h) noexcept { return h == nullptr; }
+    static void Close(Handle h) noexcept { ::BCryptDestroyKey(h); }
+};
+
 using UniqueHandle = UniqueWin32Handle<KernelHandleTraits>;
+using UniqueAlgorithmHandle = UniqueWin32Handle<AlgorithmHandleTraits>;
+using UniqueHashHandle = UniqueWin32Handle<HashHandleTraits>;
+using UniqueCngKey = UniqueWin32Handle<CngKeyTraits>;
 using UniqueInternetHandle = UniqueWin32Handle<InternetHandleTraits>;
 using UniqueFindHandle = UniqueWin32Handle<FindHandleTraits>;
 using UniqueGdiObject = UniqueWin32Handle<GdiObjectTraits>;

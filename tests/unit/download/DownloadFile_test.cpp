@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "download/HttpDate.h"
+#include "download/Pin.h"
 #include "download/modFileTime.h"
 #include "fakes/FormFixture.h"
 
@@ -185,6 +186,46 @@ TEST(DownloadFile, MakesEveryMissingFolderAndSizesFiles) {
     EXPECT_EQ(d.Get(false, u"/q/a.bin", u"c:\\n\\m\\a.bin"), u"c:\\n\\m\\a.bin");
     EXPECT_EQ(FileSize(d.s.files, u"c:\\n\\m\\a.bin"), 10);
     EXPECT_EQ(FileSize(d.s.files, u"c:\\n\\none"), -1);
+}
+
+// Field 3 of the download lines: the digest the new file must have, and
+// whether a line may go without one (a program with a key says no).
+TEST(DownloadFile, PinnedLines) {
+    OpenSslCrypto crypto;
+    const std::string good = ToUtf8(FormatPin(Sha256(crypto, "0123456789")));
+    const std::string wrong = ToUtf8(FormatPin(Sha256(crypto, "012345678X")));
+    const std::string updating = "正在更新文件\"/q/a.bin\"……";
+    const std::string mismatch = "|文件\"c:\\work\\a.bin\"的校验值不符，未更新。";
+    const struct {
+        const char* name;
+        std::string line;
+        bool required, unchanged;
+        const char* requests;
+        std::string log;
+        Bytes target;  // empty: the old one
+    } rows[] = {
+        {"matching pin", "update,/q/a.bin,," + good, true, false, "HEAD|GET 0", updating, "0123456789"},
+        {"other digest", "update,/q/a.bin,," + wrong, false, false, "HEAD|GET 0", updating + mismatch, "old"},
+        {"unchanged file not re-read", "update,/q/a.bin,," + wrong, true, true, "HEAD", updating, "0123456789"},
+        {"no pin", "update,/q/a.bin", true, false, "", updating + "|文件\"/q/a.bin\"没有校验值，未下载。", "old"},
+        {"no pin, no key", "update,/q/a.bin,,c:\\x", false, false, "HEAD|GET 0", updating, "0123456789"},
+        {"malformed pin", "down,/q/a.bin,c:\\work\\a.bin,sha256=12", false, false, "",
+         "正在下载文件\"/q/a.bin\"……|文件\"/q/a.bin\"的校验值格式错误，未下载。", "old"},
+        {"ver with other digest", "ver,/q/a.bin,99," + wrong, true, false, "HEAD|GET 0",
+         "正在检查版本号……|正在下载文件\"/q/a.bin\"……|文件\"c:\\work\\temp\\QXUpdateTemp.exe\"的校验值不符，未更新。", ""},
+    };
+    for (const auto& row : rows) {
+        Download d;
+        d.s.files.AddFile(kTarget, row.unchanged ? "0123456789" : "old");
+        if (row.unchanged) SetFileDate(d.s.files, kTarget, DateTime{1994, 11, 15, 8, 12, 31});
+        const ScriptContext script{d.form.platform(), d.form, d.form, row.required};
+        EXPECT_TRUE(ProcessLine(script, FromUtf8(row.line))) << row.name;
+        EXPECT_EQ(d.Requests(), row.requests) << row.name;
+        EXPECT_EQ(d.Log(), row.log) << row.name;
+        EXPECT_EQ(d.s.files.Contents(kTarget), row.target.empty() ? "old" : row.target) << row.name;
+        EXPECT_EQ(d.s.files.Find(kTarget + u".part"), nullptr) << row.name;
+        EXPECT_TRUE(d.s.process.started.empty() && !d.form.blnQuit) << row.name;
+    }
 }
 
 }  // namespace

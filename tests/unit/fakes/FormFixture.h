@@ -9,6 +9,7 @@
 #include "fakes/FakeHttp.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeRegistry.h"
+#include "platform/posix/crypto_posix.h"
 #include "script/ProcessLine.h"
 
 namespace qx::fake {
@@ -23,7 +24,8 @@ struct Services {
     Clock clock;
     Random random;
     CodePage codepage;
-    Platform platform{window, process, files, settings, registry, http, clock, random, codepage};
+    OpenSslCrypto crypto;
+    Platform platform{window, process, files, settings, registry, http, clock, random, codepage, crypto};
 };
 
 struct Machine {

@@ -30,6 +30,8 @@ TEST(CheckLine, FindingsOfOneLine) {
         {u"message,Hi, you", "11:extra-fields", "reads 1 argument; a text"}, {u"message,Hi,  ", ""},
         {rw + u"hex:0a,0b", "25:extra-fields", "2 arguments; hex:"}, {rw + u"a,b", "20:extra-fields", "; a registry"},
         {u"delete,a,b,c", "9:extra-fields", "argument|"},
+        {u"down,a,,sha256=" + Text(64, u'F'), ""}, {u"update,a,b,sha256=1", "12:pin-malformed"},
+        {u"down,a,b,c", "9:extra-fields", "only a \"sha256=\" pin"},
         {u"msgbox,a,64,b,c", "14:extra-fields", "3 arguments; a text"},
         {u"execute,a.exe", "14:missing-argument", "\"execute\" needs a window style"},
         {u"down,  ,a", "6:missing-argument"}, {u"ver,a.exe", "10:missing-argument", "in field 2"}, {u"copy,a", ""},
@@ -75,12 +77,33 @@ TEST(CheckLine, FindingsOfOneLine) {
     };
     for (const auto& r : rows) {
         std::vector<Finding> found;
-        CheckLine(2, r.line, [](const Text& path) { return path.find(u"missing") == Text::npos; }, found);
+        CheckLine(2, r.line, {[](const Text& path) { return path.find(u"missing") == Text::npos; }}, found);
         const std::string report = Report(found, false);
         EXPECT_EQ(report.substr(0, report.find('|')), r.expected) << ToUtf8(r.line);
         EXPECT_NE(report.find(r.part), std::string::npos) << ToUtf8(r.line) << ": " << report;
     }
     for (const CommandSpec& command : Commands()) EXPECT_EQ(SuggestKeyword(command.keyword), command.keyword);
+}
+
+// A server whose files all have the digest of the "1" pin, but "changed"; an
+// updater that carries a key.
+TEST(CheckLine, PinsForASignedScript) {
+    const Text one = u",sha256=" + Text(64, u'1');
+    const LineRules rules{[](const Text& path) { return path.find(u"missing") == Text::npos; },
+                          [](const Text& path) { return Bytes(32, path == u"/qxupdate/changed" ? '\x22' : '\x11'); },
+                          true};
+    const struct { Text line; const char* expected; } rows[] = {
+        {u"down,a," + one, ""}, {u"down,changed," + one, "15:pin-mismatch"}, {u"ver,a,1.0" + one, ""},
+        {u"create,missing," + one, "8:server-missing"}, {u"down,http://a.com/changed," + one, ""},
+        {u"update,a", "1:pin-missing"}, {u"down,a,b,c", "9:extra-fields 1:pin-missing"},
+        {u"ver,a,1.0,sha256=1", "11:pin-malformed"}, {u"copy,a,b", ""},
+    };
+    for (const auto& r : rows) {
+        std::vector<Finding> found;
+        CheckLine(2, r.line, rules, found);
+        const std::string report = Report(found, false);
+        EXPECT_EQ(report.substr(0, report.find('|')), r.expected) << ToUtf8(r.line);
+    }
 }
 
 TEST(ScriptCheck, WholeFiles) {

@@ -1,4 +1,6 @@
 // The folders and macros, the interpreter of one line, and the session.
+#include "config/KeyBlock.h"
+#include "support/SigningVectors.h"
 #include "config/TrailerBytes.h"
 #include "fakes/FormFixture.h"
 #include "script/Paths.h"
@@ -142,6 +144,37 @@ TEST(UpdateSession, StopsWithoutFinishing) {
     Session quit("2024-01-01", [](Machine& m) { m.s.http.onSend = [&m] { m.form.Form_QueryUnload(); }; });
     EXPECT_EQ(quit.Log(), kReading);
     EXPECT_FALSE(quit.s.window.updateEnabled);
+}
+
+// A program carrying the test key: the script runs only with its signature,
+// and its download lines only with pins.
+TEST(UpdateSession, ASignedProgramRunsOnlyTheSignedScript) {
+    Bytes tampered = test::kSignedScript;
+    tampered[21] = 'H';
+    const std::string refused = kReading + "|升级信息的签名无效，没有做任何更改。";
+    const struct { const char* name; Bytes script; std::optional<Bytes> sig; std::string log; } rows[] = {
+        {"signed", test::kSignedScript, test::kSignatureDer, kReading + "|正在分析升级信息……|hi|升级完毕。"},
+        {"changed", tampered, test::kSignatureDer, refused},
+        {"no signature", test::kSignedScript, std::nullopt, refused},
+        {"too long a signature", test::kSignedScript, Bytes(5000, '0'), refused},
+    };
+    for (const auto& row : rows) {
+        Machine m;
+        // The key is the running file's: a work folder chosen elsewhere
+        // does not switch the check off.
+        m.form.strAppDir = u"c:\\initdir\\";
+        m.s.files.AddFile(m.s.process.programPath, "MZ" + EncodeKeyBlock(test::kPublicXY) + Bytes(32, '\0'));
+        m.s.http.server = [&row](const HttpExchange& r) {
+            if (r.url != u"http://srv/qxupdate/update.inf.sig") return FileServer{row.script}(r);
+            HttpResponse missing;
+            missing.status = 404;
+            return row.sig ? FileServer{*row.sig}(r) : missing;
+        };
+        m.form.cmdUpdate_Click();
+        EXPECT_EQ(m.Log(), row.log) << row.name;
+        EXPECT_TRUE(m.s.window.updateEnabled) << row.name;
+        EXPECT_EQ(m.s.settings.values.empty(), row.log == refused) << row.name;
+    }
 }
 
 }  // namespace
