@@ -42,6 +42,12 @@ struct Case {
     std::string log;  // empty: the download succeeds
 };
 
+// What an earlier attempt left: the bytes so far and the record of the file they belong to.
+const Bytes kRecord = ToUtf8(kUrl + u"\r\n10\r\n" + kStamp + u"\r\n");
+std::function<void(Download&)> Part(const Bytes& bytes, const Bytes& record = kRecord) {
+    return [=](Download& d) { d.s.files.AddFile(kTarget + u".part", bytes), d.s.files.AddFile(kTarget + u".part.txt", record); };
+}
+
 const std::string kFail = "下载文件\"http://srv/q/a.bin\"失败错误";
 const std::string kOpen = "文件\"c:\\work\\a.bin\"已经打开";
 
@@ -58,24 +64,9 @@ const Case kCases[] = {
      true, "HEAD|GET 0", ""},
     {"same size, other time", [](Download& d) { d.s.files.AddFile(kTarget, "0123456789"); }, true, "HEAD|GET 0", ""},
     {"without time stamp", [](Download& d) { d.site.lastModified.clear(); }, false, "HEAD|GET 0", ""},
-    {"part of this file resumed",
-     [](Download& d) {
-         d.s.files.AddFile(kTarget + u".part", "01234");
-         d.s.files.AddFile(kTarget + u".part.txt", ToUtf8(kUrl + u"\r\n10\r\n" + kStamp + u"\r\n"));
-     },
-     false, "HEAD|GET 5 if", ""},
-    {"part of another file restarted",
-     [](Download& d) {
-         d.s.files.AddFile(kTarget + u".part", "abcde");
-         d.s.files.AddFile(kTarget + u".part.txt", "other");
-     },
-     false, "HEAD|GET 0", ""},
-    {"part longer than the file restarted",
-     [](Download& d) {
-         d.s.files.AddFile(kTarget + u".part", "0123456789A");
-         d.s.files.AddFile(kTarget + u".part.txt", ToUtf8(kUrl + u"\r\n10\r\n" + kStamp + u"\r\n"));
-     },
-     false, "HEAD|GET 0", ""},
+    {"part of this file resumed", Part("01234"), false, "HEAD|GET 5 if", ""},
+    {"part of another file restarted", Part("abcde", "other"), false, "HEAD|GET 0", ""},
+    {"part longer than the file restarted", Part("0123456789A"), false, "HEAD|GET 0", ""},
     {"replaced on the server once",
      [](Download& d) {
          d.site.maxSlice = 6;
