@@ -149,11 +149,6 @@ TEST(ActionLines, Table) {
     }
 }
 
-TEST(ActionLines, RegdeleteOfAnIncompletePathEndsTheSession) {
-    Machine m;
-    EXPECT_THROW(static_cast<void>(m.Run(u"regdelete,HKCU\\V")), QxError);
-}
-
 TEST(RegistryValues, TextChoosesTypeAndData) {
     const std::tuple<Text, uint32_t, Bytes> cases[] = {
         {u"hex:0A0b", reg::kBinary, "\x0A\x0B"},   {u"HEX:abc", reg::kBinary, "\xAB\x0C"},

@@ -67,14 +67,6 @@ const Case kCases[] = {
     {"part of this file resumed", Part("01234"), false, "HEAD|GET 5 if", ""},
     {"part of another file restarted", Part("abcde", "other"), false, "HEAD|GET 0", ""},
     {"part longer than the file restarted", Part("0123456789A"), false, "HEAD|GET 0", ""},
-    {"replaced on the server once",
-     [](Download& d) {
-         d.site.maxSlice = 6;
-         d.s.http.onSend = [&d] {
-             if (d.s.http.requests.size() == 3) d.site.lastModified = u"Wed, 16 Nov 1994 08:12:31 GMT";
-         };
-     },
-     false, "HEAD|GET 0|GET 6 if|HEAD|GET 0|GET 6 if", ""},
     {"replaced on every range",
      [](Download& d) {
          d.s.http.onSend = [&d] {
@@ -89,7 +81,6 @@ const Case kCases[] = {
      [](Download& d) { d.s.http.script = {{200, u"10", kStamp}, {206, u"", kStamp, u"", "01234"}, {206, u"", kStamp, u"bytes 4-9/10", "456789"}}; },
      false, "HEAD|GET 0|GET 5 if|HEAD|GET 0", ""},
     {"head 404", [](Download& d) { d.Head(u"10", 404); }, false, "HEAD", kFail + "440：服务器应答状态404"},
-    {"head 206", [](Download& d) { d.Head(u"10", 206); }, false, "HEAD|GET 0", ""},
     {"length not a number", [](Download& d) { d.Head(u"1x"); }, false, "HEAD", kFail + "13：类型不匹配"},
     {"length missing", [](Download& d) { d.Head(u"  "); }, false, "HEAD", kFail + "13：服务器没有给出文件长度"},
     {"length beyond 32 bits", [](Download& d) { d.Head(u"2147483648"); }, false, "HEAD", kFail + "6：溢出"},
@@ -171,8 +162,6 @@ TEST(DownloadFile, BuildsTheRequestAndTheDefaultTarget) {
 
 TEST(DownloadFile, MakesEveryMissingFolderAndSizesFiles) {
     Download d;
-    MyMkDir(d.s.files, u"c:\\a\\b\\c");
-    EXPECT_TRUE(d.s.files.DirExists(u"c:\\a\\b") && d.s.files.DirExists(u"c:\\a\\b\\c"));
     EXPECT_EQ(d.Get(false, u"/q/a.bin", u"c:\\n\\m\\a.bin"), u"c:\\n\\m\\a.bin");
     EXPECT_EQ(FileSize(d.s.files, u"c:\\n\\m\\a.bin"), 10);
     EXPECT_EQ(FileSize(d.s.files, u"c:\\n\\none"), -1);
