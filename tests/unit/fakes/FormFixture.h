@@ -52,6 +52,4 @@ struct Machine {
     FrmUpdate form{s.platform};
 };
 
-class FormTest : public ::testing::Test, public Machine {};
-
 }  // namespace qx::fake

@@ -68,82 +68,64 @@ TEST(ProcessLine, FieldsAndKeywords) {
     const std::vector<std::tuple<Text, int, Text>> boxes = {
         {u"a", 0, u"在线升级程序"}, {u"b", 33, u"t"}, {u"c", 0, u""}};
     EXPECT_TRUE(m.s.window.boxes == boxes);
-    const uint64_t before = m.s.clock.monotonic;
-    EXPECT_TRUE(m.Run(u"wait,2.5"));
-    EXPECT_NEAR(static_cast<double>(m.s.clock.monotonic - before), 2500, 20);
-    EXPECT_THROW(static_cast<void>(m.Run(u"wait,1e39")), QxError);
 }
 
-struct Session : Machine {
-    explicit Session(const Bytes& script, const std::function<void(Machine&)>& arrange = [](Machine&) {}) {
-        arrange(*this);
-        s.http.server = [script](const HttpExchange& r) { return FileServer{script}(r); };
-        form.cmdUpdate_Click();
-    }
-    Text Stamp() { return s.settings.GetSetting(u"QXUpdate", u"System", u"Version", u"-"); }
-};
+using Arrange = std::function<void(Machine&)>;
+
+Arrange Stored(const Text& stamp) {
+    return [stamp](Machine& m) { m.s.settings.SaveSetting(u"QXUpdate", u"System", u"Version", stamp); };
+}
 
 const std::string kReading = "正在读取服务器上的升级信息……";
+const std::string kAnalysing = kReading + "|正在分析升级信息……";
 const std::string kFailed = kReading + "|无法从服务器获取升级信息。";
+const std::string kAsked = kAnalysing + "|你机器上的程序已经是最新，无需升级。";
 
-TEST(UpdateSession, RunsTheLinesOfANewerScript) {
-    Session s("2024-01-02 03:04:05\r\nmessage,\xe9\r\nmessage,b\r\n");
-    EXPECT_EQ(s.Log(), kReading + "|正在分析升级信息……|\u00e9|b|升级完毕。");
-    EXPECT_EQ(s.Stamp(), u"2024-01-02 03:04:05");
-    EXPECT_TRUE(s.s.window.updateEnabled);
-    EXPECT_EQ(s.s.http.requests.at(0).url, u"http://srv/qxupdate/update.inf");
-}
-
-TEST(UpdateSession, EveryFailureEndsInOneLine) {
-    const std::pair<Bytes, std::string> scripts[] = {
-        {"", kFailed},
-        {"yesterday\r\n", kFailed},
-        {"2024-01-01\r\nregdelete,HKCU\\V\r\nmessage,x",
-         kReading + "|正在分析升级信息……|正在删除注册表信息\"HKCU\\V\"……|无法从服务器获取升级信息。"},
+// Each row: the script served, the machine before, the log, the stamp stored
+// afterwards ("-": none) and whether the update button is on again.
+TEST(UpdateSession, Table) {
+    const struct {
+        Bytes script;
+        Arrange arrange;
+        std::string log;
+        const char16_t* stamp;
+        bool buttonOn = true;
+    } rows[] = {
+        {"2024-01-02 03:04:05\r\nmessage,\xe9\r\nmessage,b\r\n", [](Machine&) {},
+         kAnalysing + "|\u00e9|b|升级完毕。", u"2024-01-02 03:04:05"},
+        {"", [](Machine&) {}, kFailed, u"-"},
+        {"yesterday\r\n", [](Machine&) {}, kFailed, u"-"},
+        {"2024-01-01", Stored(u"bad"), kFailed, u"bad"},
+        {"2024-01-01\r\nregdelete,HKCU\\V\r\nmessage,x",  [](Machine&) {},
+         kAnalysing + "|正在删除注册表信息\"HKCU\\V\"……|无法从服务器获取升级信息。", u"-"},
+        {"2024-01-01\r\nmessage,x", Stored(u"2024-01-01"), kAsked + "|x|升级完毕。", u"2024-01-01"},
+        {"2024-01-01\r\nmessage,x",
+         [](Machine& m) { Stored(u"2024-01-01")(m), m.s.window.boxAnswers = {mb::kResultCancel}; }, kAsked,
+         u"2024-01-01"},
+        {"2024-01-01\r\ncheckwritable,c:\\x\r\nmessage,x", [](Machine& m) { m.s.files.AddFile(u"c:\\x").locked = true; },
+         kAnalysing + "|正在检测文件\"c:\\x\"……|文件\"c:\\x\"已打开，升级无法继续。\r\n请关闭相关的应用程序后再试。", u"-"},
+        // Closing the window, while a line waits or while the script downloads,
+        // ends the session quietly.
+        {"2024-01-01\r\nwait,5\r\nmessage,x",
+         [](Machine& m) {
+             m.s.window.onDoEvents = [&m] {
+                 if (m.s.window.list.size() == 2) m.form.Form_QueryUnload();
+             };
+         },
+         kAnalysing, u"-", false},
+        {"2024-01-01", [](Machine& m) { m.s.http.onSend = [&m] { m.form.Form_QueryUnload(); }; }, kReading, u"-", false},
     };
-    for (const auto& [script, log] : scripts) {
-        Session s(script);
-        EXPECT_EQ(s.Log(), log) << script;
-        EXPECT_TRUE(s.s.window.updateEnabled);
-        EXPECT_EQ(s.Stamp(), u"-");
-    }
-    Machine m;
-    m.s.settings.SaveSetting(u"QXUpdate", u"System", u"Version", u"bad");
-    m.s.http.server = [](const HttpExchange& r) { return FileServer{"2024-01-01"}(r); };
-    m.form.cmdUpdate_Click();
-    EXPECT_EQ(m.Log(), kFailed);
-}
-
-TEST(UpdateSession, AScriptNoNewerRunsOnlyWhenTheUserSaysSo) {
-    for (const int answer : {mb::kResultOk, mb::kResultCancel}) {
+    for (const auto& r : rows) {
         Machine m;
-        m.s.settings.SaveSetting(u"QXUpdate", u"System", u"Version", u"2024-01-01");
-        m.s.window.boxAnswers = {answer};
-        m.s.http.server = [](const HttpExchange& r) { return FileServer{"2024-01-01\r\nmessage,x"}(r); };
+        r.arrange(m);
+        m.s.http.server = [&r](const HttpExchange& e) { return FileServer{r.script}(e); };
         m.form.cmdUpdate_Click();
-        const std::string asked = kReading + "|正在分析升级信息……|你机器上的程序已经是最新，无需升级。";
-        EXPECT_EQ(m.Log(), answer == mb::kResultOk ? asked + "|x|升级完毕。" : asked);
-        EXPECT_EQ(std::get<1>(m.s.window.boxes.at(0)), mb::kOkCancel | mb::kIconQuestion);
-        EXPECT_TRUE(m.s.window.updateEnabled);
+        EXPECT_EQ(m.Log(), r.log) << r.script;
+        EXPECT_EQ(m.s.settings.GetSetting(u"QXUpdate", u"System", u"Version", u"-"), r.stamp) << r.script;
+        EXPECT_EQ(m.s.window.updateEnabled, r.buttonOn) << r.script;
+        EXPECT_EQ(m.s.http.requests.at(0).url, u"http://srv/qxupdate/update.inf");
+        if (r.log.rfind(kAsked, 0) == 0) EXPECT_EQ(std::get<1>(m.s.window.boxes.at(0)), mb::kOkCancel | mb::kIconQuestion);
     }
-}
-
-TEST(UpdateSession, StopsWithoutFinishing) {
-    Session held("2024-01-01\r\ncheckwritable,c:\\x\r\nmessage,x", [](Machine& m) { m.s.files.AddFile(u"c:\\x").locked = true; });
-    EXPECT_EQ(held.s.window.list.size(), 4u);
-    EXPECT_EQ(held.Stamp(), u"-") << "a held file keeps the stored stamp";
-    EXPECT_TRUE(held.s.window.updateEnabled);
-
-    Session closed("2024-01-01\r\nwait,5\r\nmessage,x", [](Machine& m) {
-        m.s.window.onDoEvents = [&m] {
-            if (m.s.window.list.size() == 2) m.form.Form_QueryUnload();
-        };
-    });
-    EXPECT_EQ(closed.Log(), kReading + "|正在分析升级信息……") << "closing the window ends the session quietly";
-    EXPECT_FALSE(closed.s.window.updateEnabled);
-    Session quit("2024-01-01", [](Machine& m) { m.s.http.onSend = [&m] { m.form.Form_QueryUnload(); }; });
-    EXPECT_EQ(quit.Log(), kReading);
-    EXPECT_FALSE(quit.s.window.updateEnabled);
 }
 
 // A program carrying the test key: the script runs only with its signature,
