@@ -49,18 +49,6 @@ public:
     ICrypto& Crypto() override { return crypto_; }
     KeyMaker& Keys() override { return *keys_; }
 
-    Bytes ReadFile(const Text& path) override {
-        Bytes data;
-        Each(path, [&data](const char* piece, size_t size) { data.append(piece, size); });
-        return data;
-    }
-
-    Bytes FileSha256(const Text& path) override {
-        const std::unique_ptr<IHash> hash = crypto_.NewSha256();
-        Each(path, [&hash](const char* piece, size_t size) { hash->Add(piece, size); });
-        return hash->Finish();
-    }
-
     bool IsFile(const Text& path) override {
         struct stat st;
         return stat(ToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -98,9 +86,7 @@ public:
     void Out(const Text& line) override { std::printf("%s\n", ToUtf8(line).c_str()); }
     void Err(const Text& line) override { std::fprintf(stderr, "%s\n", ToUtf8(line).c_str()); }
 
-private:
-    template <class F>
-    void Each(const Text& path, F&& take) {
+    void ReadPieces(const Text& path, const std::function<void(const char*, size_t)>& take) override {
         const std::string name = ToUtf8(path);
         Descriptor file(open(name.c_str(), O_RDONLY));
         struct stat st;
@@ -116,6 +102,7 @@ private:
         }
     }
 
+private:
     OpenSslCrypto crypto_;
     std::unique_ptr<KeyMaker> keys_;
 };

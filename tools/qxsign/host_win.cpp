@@ -37,18 +37,6 @@ public:
     ICrypto& Crypto() override { return crypto_; }
     KeyMaker& Keys() override { return *keys_; }
 
-    Bytes ReadFile(const Text& path) override {
-        Bytes data;
-        Each(path, [&data](const char* piece, size_t size) { data.append(piece, size); });
-        return data;
-    }
-
-    Bytes FileSha256(const Text& path) override {
-        const std::unique_ptr<IHash> hash = crypto_.NewSha256();
-        Each(path, [&hash](const char* piece, size_t size) { hash->Add(piece, size); });
-        return hash->Finish();
-    }
-
     bool IsFile(const Text& path) override {
         const DWORD attributes = ::GetFileAttributesW(Wide(path));
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -85,9 +73,7 @@ public:
     void Out(const Text& line) override { tools::PrintLine(STD_OUTPUT_HANDLE, line); }
     void Err(const Text& line) override { tools::PrintLine(STD_ERROR_HANDLE, line); }
 
-private:
-    template <class F>
-    void Each(const Text& path, F&& take) {
+    void ReadPieces(const Text& path, const std::function<void(const char*, size_t)>& take) override {
         if (!IsFile(path)) Raise(path, "read", ERROR_FILE_NOT_FOUND);
         const UniqueHandle file = Open(path, GENERIC_READ, OPEN_EXISTING, "read");
         std::vector<char> buffer(1 << 16);
@@ -101,6 +87,7 @@ private:
         }
     }
 
+private:
     Win32Crypto crypto_;
     std::unique_ptr<KeyMaker> keys_;
 };

@@ -363,6 +363,18 @@ int Verify(Host& host, const Options& o) {
 
 }  // namespace
 
+Bytes Host::ReadFile(const Text& path) {
+    Bytes data;
+    ReadPieces(path, [&data](const char* piece, size_t size) { data.append(piece, size); });
+    return data;
+}
+
+Bytes Host::FileSha256(const Text& path) {
+    const std::unique_ptr<IHash> hash = Crypto().NewSha256();
+    ReadPieces(path, [&hash](const char* piece, size_t size) { hash->Add(piece, size); });
+    return hash->Finish();
+}
+
 int Run(Host& host, const std::vector<Text>& args) {
     Options o;
     auto usage = [&](const Text& why) {

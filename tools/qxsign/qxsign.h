@@ -4,6 +4,7 @@
 // gives it the files, the console and the cryptography of the system.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -44,8 +45,11 @@ public:
     virtual KeyMaker& Keys() = 0;
 
     // Raise QxError on failure.
-    virtual Bytes ReadFile(const Text& path) = 0;
-    virtual Bytes FileSha256(const Text& path) = 0;
+    // Hands the file to take piece by piece, so a large file is hashed
+    // without being held whole.
+    virtual void ReadPieces(const Text& path, const std::function<void(const char*, size_t)>& take) = 0;
+    Bytes ReadFile(const Text& path);
+    Bytes FileSha256(const Text& path);
     virtual bool IsFile(const Text& path) = 0;
     // Writes a temporary file beside path and renames it into place, so
     // path is either as it was or whole. A new file that is secret is
