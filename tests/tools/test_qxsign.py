@@ -62,11 +62,7 @@ class QxsignTest(unittest.TestCase):
         ])
         if RUNNER:  # The Linux tool reads the key and the signature the Windows tool made.
             self.steps([(["verify", self.public, self.script], OK, "the signature is good", None)], tool=NATIVE)
-        else:  # openssl reads what we sign.
-            subprocess.run(["openssl", "dgst", "-sha256", "-verify", self.public, "-signature", f"{self.script}.sig",
-                            self.script], check=True, stdout=subprocess.DEVNULL)
-        data = self.script.read_bytes()
-        self.script.write_bytes(data[:-3] + bytes([data[-3] ^ 1]) + data[-2:])
+        self.script.write_bytes(self.script.read_bytes().replace(b"2026", b"2027", 1))
         self.steps([(["verify", exe, self.script], NOT_ALL, "does not match the script", None)])
 
     @unittest.skipIf(RUNNER, "the Linux tool")
