@@ -14,6 +14,13 @@ foreach(module_path ${QX_E2E_MODULES})
     ENVIRONMENT "${QX_E2E_HELPER_ENV};QX_REPO=${CMAKE_SOURCE_DIR};QX_BUILD_DIR=${CMAKE_BINARY_DIR};QX_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run.sh;QX_EXE=$<TARGET_FILE:QXUpdate>;QX_DRIVER=$<TARGET_FILE:qxdriver>;QX_VERSION=${QX_VERSION_MAJOR}.${QX_VERSION_MINOR}.${QX_VERSION_REVISION};PYTHONDONTWRITEBYTECODE=1;PYTHONUNBUFFERED=1")
 endforeach()
 
+# The publisher's part of the signed sessions is done by the Linux qxsign of the native build.
+set(QX_NATIVE_DIR "$ENV{QX_NATIVE_BUILD_DIR}")
+if(NOT QX_NATIVE_DIR)
+  set(QX_NATIVE_DIR "${CMAKE_SOURCE_DIR}/build/native")
+endif()
+set_property(TEST e2e_signed APPEND PROPERTY ENVIRONMENT "QX_QXSIGN=${QX_NATIVE_DIR}/tools/qxsign")
+
 # File time stamps must come out the same whatever the time zone; Wine takes its zone from TZ.
 foreach(zone Asia/Shanghai America/New_York)
   string(REGEX REPLACE "[^A-Za-z0-9]+" "_" zone_name "${zone}")

@@ -251,10 +251,10 @@ class SessionTestCase(unittest.TestCase):
         self.apps.append(self.updater)
         return self.wait_for(start_enabled, WINDOW_TIMEOUT_S, f"a window {self.caption!r} with {START!r} enabled")
 
-    def start_updater(self, base_name):
-        """A copy base_name.exe in the test's folder, addressed to its nginx, without a stored stamp."""
+    def start_updater(self, base_name, source=EXE):
+        """A copy of source as base_name.exe in the test's folder, addressed to its nginx, without a stored stamp."""
         path = os.path.join(self.work_dir, base_name + ".exe")
-        shutil.copy2(EXE, path)
+        shutil.copy2(source, path)
         write_address(path, self.nginx.address)
         forget_settings(base_name)
         self.addCleanup(forget_settings, base_name)
