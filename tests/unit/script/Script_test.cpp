@@ -54,11 +54,13 @@ TEST(ProcessLine, FieldsAndKeywords) {
     EXPECT_EQ(CutFields(u""), (std::array<Text, 6>{}));
     Machine m;
     m.s.window.boxAnswers = {mb::kResultCancel};
-    for (const Text line : {u"MESSAGE,hi", u"notice,n", u"unknown,x", u"alert,a", u"msgbox,b,&h21,t", u"msgbox,c"}) {
+    for (const Text line :
+         {u"MESSAGE,hi", u"notice,n", u"unknown,x", u"wait,2", u"alert,a", u"msgbox,b,&h21,t", u"msgbox,c"}) {
         EXPECT_TRUE(m.Run(line)) << ToUtf8(line);
     }
     EXPECT_EQ(m.Log(), "hi");
     EXPECT_EQ(m.s.window.notice, u"n");
+    EXPECT_GE(m.s.clock.monotonic, 1002000u) << "wait reads its first argument";
     const std::vector<std::tuple<Text, int, Text>> boxes = {
         {u"a", 0, u"在线升级程序"}, {u"b", 33, u"t"}, {u"c", 0, u""}};
     EXPECT_TRUE(m.s.window.boxes == boxes);
