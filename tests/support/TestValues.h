@@ -20,15 +20,4 @@ inline std::string Hex(const Bytes& bytes) {
     return out;
 }
 
-inline DateTime Dt(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    DateTime dt;
-    dt.year = y;
-    dt.month = mo;
-    dt.day = d;
-    dt.hour = h;
-    dt.minute = mi;
-    dt.second = s;
-    return dt;
-}
-
 }  // namespace qx::test

@@ -6,7 +6,9 @@
 #include <tuple>
 #include <vector>
 
+#include "../unit/fakes/FakeHttp.h"
 #include "../unit/fakes/FakePlatform.h"
+#include "../unit/fakes/FakeRegistry.h"
 #include "app/frmUpdate_win.h"
 #include "platform/win32/codepage_win.h"
 #include "platform/win32/crypto_win.h"
@@ -32,8 +34,8 @@ TEST(SystemMenuWin, EndsWithASeparatorAndTheAddressItem) {
     fake::Process process;
     Win32FileSystem files;
     fake::Settings settings;
-    fake::UnusedRegistry registry;
-    fake::UnusedHttp http;
+    fake::FakeRegistry registry;
+    fake::FakeHttp http;
     fake::Clock clock;
     fake::Random random;
     fake::CodePage codepage;

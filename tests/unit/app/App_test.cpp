@@ -53,19 +53,6 @@ TEST(ProgressLog, WaitCountsWholeSecondsOfTheClock) {
     EXPECT_THROW(ToSingle(1e39), QxError);
 }
 
-TEST(Naming, RandomTagsAndNames) {
-    Random r;
-    r.values = {0.0, 1e-9, 0.25};
-    EXPECT_EQ(GetRndString(r, 4), u"01EE");
-    EXPECT_EQ(GetRndString(r, 0), u"");
-    EXPECT_EQ(GetRndString(r, 9), u"1DCD65001");
-    Process p;
-    for (const auto& c : {std::make_pair(u"c:\\a.b\\Up.x.exe", u"Up.x"), std::make_pair(u"c:/a/Up", u"Up"), std::make_pair(u"Up.exe", u"Up")}) {
-        p.programPath = c.first;
-        EXPECT_EQ(ProgramBaseName(p), c.second);
-    }
-}
-
 TEST(StartUp, LoadsOnceAndChecksTheCommandLine) {
     Machine m;
     m.s.process.previousInstance = true;
@@ -82,13 +69,6 @@ TEST(StartUp, LoadsOnceAndChecksTheCommandLine) {
     EXPECT_FALSE(m.s.window.timerRunning);
     EXPECT_TRUE(m.s.window.updateEnabled);
     EXPECT_EQ(m.Log(), "检查启动参数错误5：命令行");
-
-    Machine tagged;
-    tagged.s.process.commandLine = u" 0123456789ABCDEF0123456789ABCDEF ";
-    tagged.form.CheckStartPara();
-    EXPECT_EQ(tagged.Log(), "正在退出临时程序……|更换旧版本的升级程序成功。|请按“开始升级”按钮重新进行升级。");
-    tagged.form.cmdClose_Click();
-    EXPECT_EQ(tagged.s.window.closeRequests, 1);
 }
 
 TEST(SysMenu, PromptsForTheAddressUntilItIsHandedOver) {

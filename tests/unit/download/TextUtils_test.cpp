@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "download/ServerPath.h"
-
 namespace qx {
 
 // Each row: StrLeft, StrLeftBack, StrRight and StrRightBack of the text.
@@ -47,12 +45,6 @@ TEST(TextUtils, EncodingOfUrls) {
         EXPECT_EQ(Hex2(static_cast<int32_t>(r.packed)), r.hex) << r.in;
     }
     EXPECT_EQ(Hex2(0xABC) + Hex2(0x12345) + Hex2(-2147483647 - 1), u"%0A%BC%01%23%45%80%00%00%00");
-    const struct { const char16_t *reference, *path; } paths[] = {
-        {u"setup.exe?v=3", u"/qxupdate/setup.exe"}, {u"sub\\tool.exe", u"/qxupdate/sub/tool.exe"},
-        {u"/files/a.zip", u"/files/a.zip"}, {u"c:x", u"/qxupdate/c:x"}, {u"https://host/a.exe", u""},
-        {u"/abcde:x", u""}, {u"/abcdef:x", u"/abcdef:x"},
-    };
-    for (const auto& r : paths) EXPECT_EQ(ServerPathOf(r.reference), r.path) << ToUtf8(r.reference);
 }
 
 // At the UTF-8 edge what is not text becomes U+FFFD, one per bad run, and a

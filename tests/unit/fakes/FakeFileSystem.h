@@ -46,7 +46,6 @@ public:
         throw QxError(err::kFileNotFound, u"文件未找到" + path);
     }
     Bytes Contents(const Text& path) { return Get(path).data; }
-    size_t Count() const { return map_.size(); }
 
     bool FileExists(const Text& p) override { return File(p) != nullptr; }
     bool DirExists(const Text& p) override { return Key(p).size() == 3 || (Find(p) && !File(p)); }

@@ -26,7 +26,6 @@ struct HttpResponse {
     Text lastModified;
     Text contentRange;
     Bytes body;
-    bool transportError = false;
     size_t breakAfter = SIZE_MAX;  // the connection drops after this many body bytes
 };
 
@@ -65,7 +64,6 @@ private:
         } else {
             throw std::logic_error("HTTP request nobody scripted");
         }
-        if (r.transportError) throw QxError(-2146697211, u"系统找不到指定的资源。");
         return r;
     }
     static HttpAnswer Answer(const HttpResponse& r) {

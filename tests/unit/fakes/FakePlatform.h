@@ -96,7 +96,7 @@ public:
     Text commandLine;
     Text programPath = u"C:\\Program Files\\QX\\QXUpdate.exe";
     bool previousInstance = false;
-    bool fails = false;  // Start, SendKeys and CommandLine raise
+    bool fails = false;  // Start and CommandLine raise
     std::vector<std::pair<Text, int>> started;
     std::vector<std::vector<KeyStroke>> keysSent;
     // Other programs' windows by caption, each closing after this many
@@ -110,10 +110,7 @@ public:
         if (fails) throw QxError(err::kFileNotFound, u"文件未找到");
         started.emplace_back(cmd, style);
     }
-    void SendKeys(const std::vector<KeyStroke>& keys, bool) override {
-        if (fails) throw QxError(err::kInvalidCall, u"无效的过程调用或参数");
-        keysSent.push_back(keys);
-    }
+    void SendKeys(const std::vector<KeyStroke>& keys, bool) override { keysSent.push_back(keys); }
     uintptr_t FindTopWindow(const Text& caption) override {
         for (const auto& w : windows) {
             if (w.second.first == caption && w.second.second != 0) return w.first;
@@ -157,31 +154,6 @@ public:
         for (char b : bytes) out.push_back(static_cast<unsigned char>(b));
         return out;
     }
-};
-
-class UnusedRegistry : public IRegistryApi {
-public:
-    long OpenKeyEx(RegKey, const Bytes&, uint32_t, RegKey&) override { return Fail(); }
-    long OpenKey(RegKey, const Bytes&, RegKey&) override { return Fail(); }
-    long CreateKey(RegKey, const Bytes&, RegKey&) override { return Fail(); }
-    long QueryValueEx(RegKey, const Bytes&, uint32_t&, Bytes&) override { return Fail(); }
-    long SetValueEx(RegKey, const Bytes&, uint32_t, const Bytes&) override { return Fail(); }
-    long DeleteKey(RegKey, const Bytes&) override { return Fail(); }
-    long DeleteValue(RegKey, const Bytes&) override { return Fail(); }
-    long CloseKey(RegKey) override { return Fail(); }
-
-private:
-    static long Fail() { throw std::logic_error("unexpected registry call"); }
-};
-
-class UnusedHttp : public IHttpClient {
-public:
-    bool Available() override { Fail(); }
-    HttpAnswer Head(const Text&, IHttpWaiter&) override { Fail(); }
-    HttpAnswer Get(const Text&, int64_t, int64_t, const Text&, IHttpSink&, IHttpWaiter&) override { Fail(); }
-
-private:
-    [[noreturn]] static void Fail() { throw std::logic_error("unexpected HTTP request"); }
 };
 
 }  // namespace qx::fake
