@@ -31,7 +31,7 @@ uint32_t Le32(const Bytes& b, size_t at) { return Le16(b, at) | Le16(b, at + 2) 
 
 struct Options {
     std::vector<Text> positional;
-    unsigned codePage = kDefaultCodePage;
+    unsigned codePage = tools::kDefaultCodePage;
     bool help = false;
 };
 
@@ -55,17 +55,10 @@ bool Parse(const std::vector<Text>& args, Options& o, Text& why) {
             } else {
                 value = a.substr(11);
             }
-            unsigned long n = 0;
-            bool digits = !value.empty() && value.size() <= 5;
-            for (char16_t c : value) {
-                if (c < u'0' || c > u'9') digits = false;
-                if (digits) n = n * 10 + (c - u'0');
-            }
-            if (!digits || n == 0 || n > 65535) {
+            if (!tools::ParseCodePage(value, o.codePage)) {
                 why = u"not a code page number: " + value;
                 return false;
             }
-            o.codePage = static_cast<unsigned>(n);
         } else if (!optionsEnded && a.size() > 1 && a[0] == u'-' && a[1] == u'-') {
             why = u"unknown option " + a;
             return false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/codepage_option.h"
 #include "platform/core_types.h"
 
 namespace qx::qxaddr {
@@ -16,8 +17,6 @@ namespace qx::qxaddr {
 constexpr int kOk = 0;
 constexpr int kFailed = 1;   // the file could not be read or written
 constexpr int kRefused = 2;  // bad usage, or a request refused before anything was written
-
-constexpr unsigned kDefaultCodePage = 936;
 
 class Host {
 public:

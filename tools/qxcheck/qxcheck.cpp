@@ -24,17 +24,6 @@ const char kUsage[] =
     "  --json            one JSON object on standard output instead of lines\n"
     "Exit status: 0 clean, 1 findings, 2 a script could not be read or bad usage.";
 
-bool ParseCodePage(const Text& text, unsigned& out) {
-    if (text.empty() || text.size() > 5) return false;
-    unsigned value = 0;
-    for (char16_t c : text) {
-        if (c < u'0' || c > u'9') return false;
-        value = value * 10 + static_cast<unsigned>(c - u'0');
-    }
-    out = value;
-    return value > 0 && value < 65536;
-}
-
 // "update.inf:3:1: unknown-keyword: ..." for people.
 Text FormatFinding(const Text& fileName, const check::Finding& f) {
     return fileName + u":" + Decimal(f.line) + u":" + Decimal(f.column) + u": " + FromUtf8(f.code) + u": " +
@@ -96,7 +85,7 @@ Text JsonReport(const std::vector<FileResult>& results) {
 }  // namespace
 
 int Run(Host& host, const std::vector<Text>& args) {
-    unsigned codePage = kDefaultCodePage;
+    unsigned codePage = tools::kDefaultCodePage;
     check::Options options;
     Text serverDir;
     bool json = false;
@@ -118,7 +107,7 @@ int Run(Host& host, const std::vector<Text>& args) {
         } else if (a == u"--json") {
             json = true;
         } else if (a == u"--codepage") {
-            if (!hasValue || !ParseCodePage(args[i + 1], codePage)) return usageError(T("--codepage needs a number"));
+            if (!hasValue || !tools::ParseCodePage(args[i + 1], codePage)) return usageError(T("--codepage needs a number"));
             ++i;
         } else if (a == u"--previous") {
             if (!hasValue || !ParseStamp(args[i + 1], options.previous)) {

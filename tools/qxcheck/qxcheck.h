@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "common/codepage_option.h"
 #include "platform/core_types.h"
 #include "platform/crypto.h"
 
@@ -14,8 +15,6 @@ namespace qx::qxcheck {
 constexpr int kClean = 0;
 constexpr int kFindings = 1;
 constexpr int kUnreadable = 2;  // a script could not be read, or bad usage
-
-constexpr unsigned kDefaultCodePage = 936;
 
 class Host {
 public:

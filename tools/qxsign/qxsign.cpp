@@ -35,20 +35,9 @@ const char kUsage[] =
 
 struct Options {
     std::vector<Text> positional;
-    unsigned codePage = kDefaultCodePage;
+    unsigned codePage = tools::kDefaultCodePage;
     Text server;
 };
-
-bool ParseCodePage(const Text& text, unsigned& out) {
-    if (text.empty() || text.size() > 5) return false;
-    unsigned value = 0;
-    for (char16_t c : text) {
-        if (c < u'0' || c > u'9') return false;
-        value = value * 10 + static_cast<unsigned>(c - u'0');
-    }
-    out = value;
-    return value > 0 && value < 65536;
-}
 
 // A short name of a key, so a deployer can tell keys apart at a glance.
 Text Fingerprint(ICrypto& crypto, const Bytes& xy) { return FormatPin(Sha256(crypto, xy)).substr(7, 16); }
@@ -388,7 +377,7 @@ int Run(Host& host, const std::vector<Text>& args) {
             host.Out(T(kUsage));
             return kOk;
         } else if (a == u"--codepage") {
-            if (i + 1 >= args.size() || !ParseCodePage(args[i + 1], o.codePage)) {
+            if (i + 1 >= args.size() || !tools::ParseCodePage(args[i + 1], o.codePage)) {
                 return usage(T("--codepage needs a number"));
             }
             ++i;

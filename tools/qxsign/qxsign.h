@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/codepage_option.h"
 #include "platform/core_types.h"
 #include "platform/crypto.h"
 
@@ -20,8 +21,6 @@ constexpr int kRefused = 2;  // bad usage, or a request refused before anything 
 // pin: some lines were left as they were; verify: the updater would refuse
 // the script or a file it fetches.
 constexpr int kNotAll = 3;
-
-constexpr unsigned kDefaultCodePage = 936;
 
 // The operations that need the private key. The updater never holds one,
 // so they live in the tool alone.
